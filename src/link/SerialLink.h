@@ -1,0 +1,48 @@
+// SerialLink: runs one request at a time to the device over a FramedPort.
+// Each request runs on a sender worker (writes the request frame, then reads
+// frames until the matching reply) and a watcher worker (enforces the
+// request's time-out). Exactly one WM_LINK_DONE is posted per request,
+// except for a request that Stop interrupts, which posts nothing.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "FramedPort.h"
+
+// Posted to the notify window when a request ends. wParam 1: lParam points
+// to the reply; wParam 0: lParam points to the request that failed.
+constexpr UINT WM_LINK_DONE = WM_USER + 100;
+
+class SerialLink : public FramedPort {
+public:
+    SerialLink();
+    ~SerialLink() override;  // performs no thread, event or port operation
+
+    // Opens the port and makes `window` the notify window.
+    bool Start(const char* portName, HWND window);
+    // Ends any running request (posting nothing for it), waits for its
+    // workers, releases the done event and closes the port.
+    void Stop();
+    // Changes the notify window of a started link; nothing otherwise.
+    void SetNotifyWindow(HWND window);
+
+    bool RequestInfo();
+    bool RequestProbe(uint16_t count);
+    bool RequestRecord(uint8_t flag, uint16_t length, const uint8_t* data);
+
+    // True from the start of a request until its completion has been posted
+    // (or Stop ended it) and its workers have finished with the port.
+    bool RequestRunning() const;
+
+    int32_t state = 0;  // 0 stopped, 1 started
+    uint8_t request[FRAME_BUFFER_SIZE];
+    uint8_t reply[FRAME_BUFFER_SIZE];
+    HWND notifyWindow = nullptr;
+    uint32_t timeoutMs = 0;
+
+private:
+    bool BeginRequest(uint32_t requestTimeoutMs);
+    // ... sender, watcher, events and handles: owned by the implementation.
+};
