@@ -76,6 +76,9 @@ public:
     size_t storedBytes() const { return stored_; }
 
 private:
+    void Store(uint8_t byte);
+    Result EndFrame(uint8_t* buffer, size_t* inOutLength);
+
     LinkStatistics& stats_;
     State state_ = HUNT;
     size_t stored_ = 0;
