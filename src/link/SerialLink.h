@@ -15,6 +15,14 @@
 // to the reply; wParam 0: lParam points to the request that failed.
 constexpr UINT WM_LINK_DONE = WM_USER + 100;
 
+// Worker results, kept as thread exit codes for diagnostics only.
+constexpr DWORD SENDER_REPLIED = 3001;
+constexpr DWORD SENDER_NOT_SENT = 2001;
+constexpr DWORD WATCHER_ENDED = 3002;
+constexpr DWORD SENDER_TIMED_OUT = 2002;
+constexpr DWORD SENDER_STOPPED = 3003;
+constexpr DWORD WATCHER_STOPPED = 3004;
+
 class SerialLink : public FramedPort {
 public:
     SerialLink();
@@ -43,6 +51,33 @@ public:
     uint32_t timeoutMs = 0;
 
 private:
+    // Who ended the current request; the first to claim it is the only one
+    // that may post its completion.
+    enum Claim : LONG {
+        UNCLAIMED = 0,
+        CLAIMED_BY_SENDER = 1,
+        CLAIMED_BY_WATCHER = 2,
+        CLAIMED_BY_INTERFACE = 3,  // Stop, or a request that could not be run
+    };
+
     bool BeginRequest(uint32_t requestTimeoutMs);
-    // ... sender, watcher, events and handles: owned by the implementation.
+    DWORD SenderMain();
+    DWORD WatcherMain();
+    static DWORD WINAPI SenderEntry(LPVOID link);
+    static DWORD WINAPI WatcherEntry(LPVOID link);
+
+    bool TryClaim(Claim who);
+    // Ends the current request's workers without a completion of their own
+    // (when nobody has claimed it yet), joins them and releases their handles.
+    void EndWorkers();
+    // Fails the current request at once from the interface thread.
+    void FailAtOnce();
+    void PostDone(WPARAM success, const uint8_t* message);
+
+    HANDLE senderThread = nullptr;
+    HANDLE watcherThread = nullptr;
+    HANDLE doneEvent = nullptr;
+    HANDLE cancelEvent = nullptr;  // tells the sender (and watcher) to give up
+    volatile LONG claim = UNCLAIMED;
+    volatile LONG running = 0;
 };

@@ -1,0 +1,221 @@
+#include "FramedPort.h"
+
+#include <string>
+
+FramedPort::FramedPort() = default;
+
+FramedPort::~FramedPort() = default;
+
+bool FramedPort::Open(const char* portName)
+{
+    if (isOpen || portName == nullptr || portName[0] == '\0') return false;
+
+    // The device-namespace form is the only one that reaches COM10 and above.
+    const std::string devicePath = std::string("\\\\.\\") + portName;
+    HANDLE handle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    port = handle;
+
+    // A port that refuses a setting stays open with what it accepted.
+    SetupComm(port, PORT_QUEUE_SIZE, PORT_QUEUE_SIZE);
+    PurgeComm(port, PORT_PURGE_ALL);
+
+    // MAXDWORD/MAXDWORD/constant: a read returns at once with whatever has
+    // arrived, or waits up to the constant for the first byte. Reading in
+    // runs this way keeps up with the line where one-byte reads do not.
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = READ_TIMEOUT_MS;
+    timeouts.WriteTotalTimeoutMultiplier = WRITE_TIMEOUT_PER_BYTE_MS;
+    timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
+    SetCommTimeouts(port, &timeouts);
+
+    DCB dcb = {};
+    dcb.DCBlength = sizeof(dcb);
+    GetCommState(port, &dcb);
+    dcb.BaudRate = PORT_BAUD_RATE;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = 1;
+    SetCommState(port, &dcb);
+
+    statistics = LinkStatistics();
+    readOverlapped = OVERLAPPED();
+    writeOverlapped = OVERLAPPED();
+    readPosition = 0;
+    readCount = 0;
+    ioStuck = false;
+
+    readOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    writeOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (readOverlapped.hEvent == nullptr || writeOverlapped.hEvent == nullptr) {
+        if (readOverlapped.hEvent != nullptr) CloseHandle(readOverlapped.hEvent);
+        if (writeOverlapped.hEvent != nullptr) CloseHandle(writeOverlapped.hEvent);
+        readOverlapped.hEvent = nullptr;
+        writeOverlapped.hEvent = nullptr;
+        CloseHandle(port);
+        port = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    isOpen = true;
+    return true;
+}
+
+bool FramedPort::Close()
+{
+    if (!isOpen) return false;
+
+    EscapeCommFunction(port, CLRDTR);
+    PurgeComm(port, PORT_PURGE_ALL);
+    BOOL released = CloseHandle(port);
+    released = CloseHandle(readOverlapped.hEvent);
+    released = CloseHandle(writeOverlapped.hEvent);
+    port = INVALID_HANDLE_VALUE;
+    readOverlapped.hEvent = nullptr;
+    writeOverlapped.hEvent = nullptr;
+    readPosition = 0;
+    readCount = 0;
+    isOpen = false;
+    return released != FALSE;
+}
+
+bool FramedPort::CancelRequested() const
+{
+    return cancelEvent != nullptr && WaitForSingleObject(cancelEvent, 0) == WAIT_OBJECT_0;
+}
+
+void FramedPort::PauseAfterFailure() const
+{
+    // Cancellable: a Stop or time-out still ends the wait at once.
+    if (cancelEvent != nullptr) {
+        WaitForSingleObject(cancelEvent, READ_FAILURE_PAUSE_MS);
+    } else {
+        Sleep(READ_FAILURE_PAUSE_MS);
+    }
+}
+
+FramedPort::IoOutcome FramedPort::FinishIo(OVERLAPPED& overlapped, DWORD boundMs, DWORD* moved)
+{
+    HANDLE waitOn[2] = {overlapped.hEvent, cancelEvent};
+    const DWORD waitCount = cancelEvent != nullptr ? 2 : 1;
+    const DWORD waited = WaitForMultipleObjects(waitCount, waitOn, FALSE, boundMs);
+    if (waited == WAIT_OBJECT_0) {
+        SetLastError(0);
+        if (GetOverlappedResult(port, &overlapped, moved, FALSE)) return IO_DONE;
+        // Wine ends a read time-out this way where Windows reports 0 bytes.
+        if (GetLastError() == ERROR_TIMEOUT) {
+            *moved = 0;
+            return IO_DONE;
+        }
+        return IO_FAILED;
+    }
+
+    // Cancelled, past its bound, or the wait failed: the operation must not
+    // outlive this call. CancelIo only reaches I/O issued by this thread,
+    // which is why the worker that started it is the one that cancels.
+    CancelIo(port);
+    if (WaitForSingleObject(overlapped.hEvent, CANCEL_WAIT_MS) == WAIT_OBJECT_0) {
+        // Bytes that arrived before the cancel are kept, so none is lost.
+        if (!GetOverlappedResult(port, &overlapped, moved, FALSE) &&
+            GetLastError() != ERROR_OPERATION_ABORTED) {
+            *moved = 0;
+        }
+    } else {
+        ioStuck = true;
+        *moved = 0;
+    }
+    return IO_ABANDONED;
+}
+
+bool FramedPort::WriteBytes(const uint8_t* data, size_t count)
+{
+    if (!isOpen || ioStuck || (data == nullptr && count != 0) || count > MAXDWORD / 4) return false;
+
+    ResetEvent(writeOverlapped.hEvent);
+    writeOverlapped.Offset = 0;
+    writeOverlapped.OffsetHigh = 0;
+    const DWORD wanted = static_cast<DWORD>(count);
+    DWORD written = 0;
+    if (WriteFile(port, data, wanted, &written, &writeOverlapped)) return written == wanted;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+
+    const DWORD boundMs = WRITE_TIMEOUT_PER_BYTE_MS * wanted + WRITE_TIMEOUT_MS + IO_WAIT_MARGIN_MS;
+    // A write that cannot drain ends at the port's time-out with a short
+    // count reported as success, so the count decides.
+    if (FinishIo(writeOverlapped, boundMs, &written) != IO_DONE) return false;
+    return written == wanted;
+}
+
+bool FramedPort::ReadByte(uint8_t* out)
+{
+    if (out == nullptr) return false;
+    if (readPosition < readCount) {
+        *out = readBuffer[readPosition++];
+        return true;
+    }
+    if (!isOpen || CancelRequested()) return false;
+    if (ioStuck) {
+        PauseAfterFailure();
+        return false;
+    }
+
+    readPosition = 0;
+    readCount = 0;
+    ResetEvent(readOverlapped.hEvent);
+    readOverlapped.Offset = 0;
+    readOverlapped.OffsetHigh = 0;
+    DWORD got = 0;
+    if (!ReadFile(port, readBuffer, sizeof(readBuffer), &got, &readOverlapped)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_TIMEOUT) {
+            got = 0;
+        } else if (error != ERROR_IO_PENDING) {
+            PauseAfterFailure();
+            return false;
+        } else if (FinishIo(readOverlapped, READ_TIMEOUT_MS + IO_WAIT_MARGIN_MS, &got) == IO_FAILED) {
+            PauseAfterFailure();
+            return false;
+        }
+    }
+    readCount = got < sizeof(readBuffer) ? got : sizeof(readBuffer);
+    if (readCount == 0) return false;
+    *out = readBuffer[readPosition++];
+    return true;
+}
+
+bool FramedPort::SendFrame(const uint8_t* payload, size_t length)
+{
+    uint8_t frame[STUFFED_FRAME_SIZE];
+    const size_t frameLength = BuildFrame(payload, length, frame);
+    if (frameLength == 0) return false;
+    if (!WriteBytes(frame, frameLength)) return false;
+    CountSentFrame(statistics, length);
+    return true;
+}
+
+bool FramedPort::ReceiveFrame(uint8_t* buffer, size_t* inOutLength)
+{
+    if (buffer == nullptr || inOutLength == nullptr) return false;
+
+    FrameReceiver receiver(statistics);
+    for (;;) {
+        uint8_t byte = 0;
+        if (!ReadByte(&byte)) {
+            // No byte within the read time-out: keep hunting unless told to stop.
+            if (CancelRequested() || !isOpen) return false;
+            continue;
+        }
+        switch (receiver.Feed(byte, buffer, inOutLength)) {
+        case FrameReceiver::MORE:
+            break;
+        case FrameReceiver::GOOD:
+            return true;
+        case FrameReceiver::BAD:
+            return false;
+        }
+    }
+}
