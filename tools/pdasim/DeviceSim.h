@@ -1,0 +1,45 @@
+// The handheld device's side of the protocol: answers probe, information
+// and record requests, and applies the fault behaviours chosen on the
+// command line. Line I/O is left to the caller through `send`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "SimOptions.h"
+
+class RecordLog;
+
+class DeviceSim {
+public:
+    using SendBytes = std::function<void(const uint8_t*, size_t)>;
+    using Note = std::function<void(const std::string&)>;
+
+    // `serverType` is already in the device's code page.
+    DeviceSim(const SimOptions& options, std::string serverType, RecordLog* log, SendBytes send, Note note);
+
+    // Handles one good frame's payload from the line.
+    void OnMessage(const uint8_t* payload, size_t length);
+
+    uint32_t recordsReceived() const { return recordsReceived_; }
+    uint32_t repliesSent() const { return repliesSent_; }
+
+private:
+    bool Answers(uint8_t code) const;
+    void SendReply(uint8_t code, const uint8_t* body, size_t bodyLength);
+    void SendStale(uint8_t code);
+    void SendMessage(const uint8_t* message, size_t length, bool corrupt);
+
+    const SimOptions& options_;
+    std::string serverType_;
+    RecordLog* log_;
+    SendBytes send_;
+    Note note_;
+    std::mt19937 rng_{0x5eed};
+    uint32_t recordsReceived_ = 0;
+    uint32_t recordsAnswered_ = 0;
+    uint32_t repliesSent_ = 0;
+};

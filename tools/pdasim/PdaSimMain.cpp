@@ -1,0 +1,153 @@
+// pdasim: stands in for the handheld device on a serial line or a
+// pseudo-terminal of its own, so the library can be tested end to end.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "DeviceSim.h"
+#include "FrameCodec.h"
+#include "RecordLog.h"
+#include "SimLine.h"
+#include "SimOptions.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void OnStopSignal(int)
+{
+    stopRequested = 1;
+}
+
+void InstallSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: poll and sleeps must wake up
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// Emulates the time bytes take on a 57600 baud 8N1 line (10 bits each):
+// both directions share one clock per direction, advanced per byte.
+using Clock = std::chrono::steady_clock;
+
+class LinePacer {
+public:
+    explicit LinePacer(bool enabled) : enabled_(enabled) {}
+
+    // Waits until `count` bytes that start now (or after the previous
+    // ones) have passed the line.
+    void Account(Clock::time_point& lineFree, size_t count)
+    {
+        if (!enabled_)
+            return;
+        auto now = Clock::now();
+        if (lineFree < now)
+            lineFree = now;
+        lineFree += std::chrono::microseconds(count * 1000000 / LINE_BYTES_PER_SECOND);
+        while (!stopRequested && Clock::now() < lineFree)
+            std::this_thread::sleep_until(std::min(lineFree, Clock::now() + std::chrono::milliseconds(50)));
+    }
+
+    Clock::time_point rxFree{};
+    Clock::time_point txFree{};
+
+private:
+    static constexpr size_t LINE_BYTES_PER_SECOND = 5760;
+    bool enabled_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SimOptions options;
+    std::string error;
+    if (!ParseSimOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "pdasim: %s\n%s", error.c_str(), SIM_USAGE);
+        return 2;
+    }
+    std::string serverType;
+    if (!Utf8ToCp936(options.serverType, serverType)) {
+        std::fprintf(stderr, "pdasim: --server-type cannot be written in CP936\n");
+        return 2;
+    }
+    InstallSignals();
+
+    RecordLog log;
+    if (!options.logPath.empty() && !log.Open(options.logPath)) {
+        std::fprintf(stderr, "pdasim: cannot open log %s\n", options.logPath.c_str());
+        return 1;
+    }
+
+    SimLine line;
+    bool ok = options.devicePath.empty() ? line.CreatePty(error) : line.OpenDevice(options.devicePath, error);
+    if (!ok) {
+        std::fprintf(stderr, "pdasim: %s\n", error.c_str());
+        return 1;
+    }
+
+    auto note = [&options](const std::string& text) {
+        if (!options.quiet)
+            std::fprintf(stderr, "pdasim: %s\n", text.c_str());
+    };
+    LinePacer pacer(options.pace);
+    auto send = [&](const uint8_t* data, size_t length) {
+        // Written in slices when pacing, so the peer sees a line's rate.
+        constexpr size_t SLICE = 64;
+        size_t done = 0;
+        while (done < length && !stopRequested) {
+            size_t n = options.pace ? std::min(SLICE, length - done) : length - done;
+            if (!line.Write(data + done, n, 2000)) {
+                note("write failed: nobody reads the line");
+                return;
+            }
+            pacer.Account(pacer.txFree, n);
+            done += n;
+        }
+    };
+    DeviceSim device(options, serverType, options.logPath.empty() ? nullptr : &log, send, note);
+
+    // Only now is the device able to answer: publish the line.
+    std::string shownPath = options.devicePath;
+    if (!options.ptyLink.empty()) {
+        if (!line.PublishLink(options.ptyLink, error)) {
+            std::fprintf(stderr, "pdasim: %s\n", error.c_str());
+            return 1;
+        }
+        shownPath = options.ptyLink;
+        note("pseudo-terminal " + line.slavePath());
+    }
+    std::printf("pdasim: ready %s\n", shownPath.c_str());
+    std::fflush(stdout);
+
+    LinkStatistics stats;
+    FrameReceiver receiver(stats);
+    static uint8_t input[4096];
+    static uint8_t payload[FRAME_BUFFER_SIZE];
+    uint32_t badSeen = 0;
+    while (!stopRequested) {
+        size_t n = line.Read(input, sizeof input, 200);
+        if (n == 0)
+            continue;
+        pacer.Account(pacer.rxFree, n);
+        for (size_t k = 0; k < n && !stopRequested; ++k) {
+            size_t length = sizeof payload;
+            if (receiver.Feed(input[k], payload, &length) == FrameReceiver::GOOD)
+                device.OnMessage(payload, length);
+        }
+        if (stats.badFramesReceived != badSeen) {
+            note("rejected " + std::to_string(stats.badFramesReceived - badSeen) + " bad frame(s)");
+            badSeen = stats.badFramesReceived;
+        }
+    }
+    note("stopping: " + std::to_string(device.recordsReceived()) + " records, " +
+         std::to_string(device.repliesSent()) + " replies");
+    line.RemoveLink();
+    return 0;
+}

@@ -1,0 +1,151 @@
+#include "RecordLog.h"
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <iconv.h>
+
+namespace {
+
+// Converts with iconv; `replaceBad` swaps each undecodable byte for U+FFFD
+// instead of failing.
+bool Convert(const char* to, const char* from, const std::string& in, std::string& out, bool replaceBad)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    out.clear();
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char chunk[256];
+    bool ok = true;
+    while (srcLeft > 0) {
+        char* dst = chunk;
+        size_t dstLeft = sizeof chunk;
+        size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        out.append(chunk, sizeof chunk - dstLeft);
+        if (r != static_cast<size_t>(-1))
+            continue;
+        if (errno == E2BIG)
+            continue;
+        if (!replaceBad) {
+            ok = false;
+            break;
+        }
+        out += "\xEF\xBF\xBD";
+        ++src;
+        --srcLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(cd);
+    return ok;
+}
+
+}  // namespace
+
+std::string Cp936ToUtf8(const std::string& text)
+{
+    std::string out;
+    Convert("UTF-8", "CP936", text, out, true);
+    return out;
+}
+
+bool Utf8ToCp936(const std::string& text, std::string& out)
+{
+    return Convert("CP936", "UTF-8", text, out, false);
+}
+
+std::string JsonEscape(const std::string& utf8)
+{
+    std::string out;
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string LowerHex(const uint8_t* data, size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(length * 2);
+    for (size_t k = 0; k < length; ++k) {
+        out += digits[data[k] >> 4];
+        out += digits[data[k] & 0x0F];
+    }
+    return out;
+}
+
+std::vector<std::string> SplitRecordFields(const uint8_t* data, size_t length)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t k = 0; k < length && fields.size() < RECORD_FIELD_COUNT; ++k) {
+        if (data[k] == 0) {
+            fields.emplace_back(reinterpret_cast<const char*>(data + start), k - start);
+            start = k + 1;
+        }
+    }
+    if (fields.size() < RECORD_FIELD_COUNT && start < length)
+        fields.emplace_back(reinterpret_cast<const char*>(data + start), length - start);
+    fields.resize(RECORD_FIELD_COUNT);
+    return fields;
+}
+
+std::string UtcTimestamp()
+{
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    std::time_t secs = system_clock::to_time_t(now);
+    long ms = static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm utc{};
+    gmtime_r(&secs, &utc);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
+    return text;
+}
+
+RecordLog::~RecordLog()
+{
+    if (file_ != nullptr)
+        std::fclose(file_);
+}
+
+bool RecordLog::Open(const std::string& path)
+{
+    file_ = std::fopen(path.c_str(), "a");
+    return file_ != nullptr;
+}
+
+void RecordLog::Append(uint32_t seq, uint8_t flag, const uint8_t* data, size_t length, int status)
+{
+    if (file_ == nullptr)
+        return;
+    std::string line = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + UtcTimestamp() +
+                       "\",\"flag\":" + std::to_string(flag) + ",\"length\":" + std::to_string(length) +
+                       ",\"data\":\"" + LowerHex(data, length) + "\",\"fields\":[";
+    std::vector<std::string> fields = SplitRecordFields(data, length);
+    for (size_t k = 0; k < fields.size(); ++k) {
+        if (k > 0)
+            line += ',';
+        line += '"' + JsonEscape(Cp936ToUtf8(fields[k])) + '"';
+    }
+    line += "],\"status\":" + (status < 0 ? std::string("null") : std::to_string(status)) + "}\n";
+    std::fputs(line.c_str(), file_);
+    std::fflush(file_);
+}

@@ -1,0 +1,38 @@
+// Text conversion between the device's code page and UTF-8, and the JSON
+// record log that tests read back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+constexpr size_t RECORD_FIELD_COUNT = 11;
+
+// CP936 bytes to UTF-8; an undecodable byte becomes U+FFFD.
+std::string Cp936ToUtf8(const std::string& text);
+// UTF-8 to CP936; false when the text has characters CP936 lacks.
+bool Utf8ToCp936(const std::string& text, std::string& out);
+std::string JsonEscape(const std::string& utf8);
+std::string LowerHex(const uint8_t* data, size_t length);
+// The record data's NUL-terminated texts, always RECORD_FIELD_COUNT of them
+// (missing ones empty, a last text without NUL read to the end).
+std::vector<std::string> SplitRecordFields(const uint8_t* data, size_t length);
+// Now as ISO-8601 UTC with milliseconds, e.g. 2024-01-31T12:00:00.123Z.
+std::string UtcTimestamp();
+
+class RecordLog {
+public:
+    RecordLog() = default;
+    ~RecordLog();
+    RecordLog(const RecordLog&) = delete;
+    RecordLog& operator=(const RecordLog&) = delete;
+
+    bool Open(const std::string& path);
+    // One JSON line, flushed at once. `status` < 0 logs null (not answered).
+    void Append(uint32_t seq, uint8_t flag, const uint8_t* data, size_t length, int status);
+
+private:
+    std::FILE* file_ = nullptr;
+};

@@ -1,0 +1,41 @@
+// The simulator's end of the serial line: either an existing tty opened
+// raw, or a pseudo-terminal of our own whose slave path is published
+// through a symlink. POSIX only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class SimLine {
+public:
+    SimLine() = default;
+    ~SimLine();
+    SimLine(const SimLine&) = delete;
+    SimLine& operator=(const SimLine&) = delete;
+
+    // Opens `path` raw at 57600 8N1.
+    bool OpenDevice(const std::string& path, std::string& error);
+    // Creates a pty (raw, 57600 8N1) and keeps its slave open so that the
+    // master stays readable while the peer has the port closed.
+    bool CreatePty(std::string& error);
+    // Points `link` at the pty's slave, replacing an older symlink atomically.
+    bool PublishLink(const std::string& link, std::string& error);
+    // Removes the published link if it still points at our slave.
+    void RemoveLink();
+
+    const std::string& slavePath() const { return slavePath_; }
+
+    // Waits up to `timeoutMs` for bytes and reads what has arrived. Returns
+    // the count; 0 when nothing came (no peer, time-out, interruption).
+    size_t Read(uint8_t* buffer, size_t capacity, int timeoutMs);
+    // Writes all bytes, waiting for room; false if the line stays full
+    // for `stallMs` (nobody reads) or fails.
+    bool Write(const uint8_t* data, size_t length, int stallMs);
+
+private:
+    int fd_ = -1;       // the end we read and write
+    int slaveFd_ = -1;  // held open for a pty of our own
+    std::string slavePath_;
+    std::string link_;
+};
