@@ -1,0 +1,34 @@
+// "Connecting ...": one connection attempt on the host's port. Starts the
+// link, probes the device and asks for its information; the attempt's
+// lasting result is the host's `connected` flag.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Dialog.h"
+
+class HostDialog;
+
+class ConnectDialog : public Dialog {
+public:
+    explicit ConnectDialog(HostDialog& host);
+
+    // The outcome in words, composed when the attempt ends and kept here
+    // (UTF-16, the CP936 port name and server type converted); empty until
+    // then, and left empty when Enter or Escape ends the attempt.
+    std::wstring statusText;
+    std::wstring detailText;
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnLinkDone(WPARAM wParam, LPARAM lParam) override;
+    void OnClose() override {}  // a close request does not end the attempt
+    void OnDestroy() override;
+
+private:
+    void Succeed(const uint8_t* infoReply);
+    void Fail();
+
+    HostDialog& host;
+};

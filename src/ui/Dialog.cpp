@@ -1,0 +1,142 @@
+#include "Dialog.h"
+
+#include "DialogApp.h"
+#include "SerialLink.h"
+#include "WideText.h"
+
+Dialog::Dialog(UINT templateId) : templateId(templateId) {}
+
+Dialog::~Dialog() {
+    if (window != nullptr) {
+        // Detach first: the derived part of this object no longer exists.
+        SetWindowLongPtrW(window, DWLP_USER, 0);
+        HWND closing = window;
+        window = nullptr;
+        ::DestroyWindow(closing);
+    }
+}
+
+bool Dialog::Create(HWND owner) {
+    if (window != nullptr) return false;
+    if (owner == nullptr) owner = GetActiveWindow();
+    modal = false;
+    HWND created = CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(templateId), owner,
+                                      DialogProc, reinterpret_cast<LPARAM>(this));
+    return created != nullptr;
+}
+
+INT_PTR Dialog::DoModal(HWND owner) {
+    if (window != nullptr) return -1;
+    if (owner == nullptr) owner = GetActiveWindow();
+    // The dialog manager disables the owner itself; the window that owns the
+    // owner (the caller's main window behind our hidden host) is ours to do.
+    HWND topOwner = owner ? GetAncestor(owner, GA_ROOTOWNER) : nullptr;
+    bool disableTop = topOwner != nullptr && topOwner != owner && IsWindowEnabled(topOwner);
+    if (disableTop) EnableWindow(topOwner, FALSE);
+    modal = true;
+    INT_PTR code = DialogBoxParamW(ResourceModule(), MAKEINTRESOURCEW(templateId), owner,
+                                   DialogProc, reinterpret_cast<LPARAM>(this));
+    modal = false;
+    if (disableTop) EnableWindow(topOwner, TRUE);
+    return code;
+}
+
+bool Dialog::DestroyWindow() {
+    return window != nullptr && ::DestroyWindow(window) != FALSE;
+}
+
+void Dialog::EndDialog(INT_PTR code) {
+    if (window != nullptr) ::EndDialog(window, code);
+}
+
+bool Dialog::SetItemText(int controlId, const char* utf8Text) {
+    return SetItemText(controlId, WideFromUtf8(utf8Text));
+}
+
+bool Dialog::SetItemText(int controlId, const std::wstring& text) {
+    return window != nullptr && SetDlgItemTextW(window, controlId, text.c_str()) != FALSE;
+}
+
+std::wstring Dialog::GetItemText(int controlId) const {
+    HWND control = window ? GetDlgItem(window, controlId) : nullptr;
+    if (control == nullptr) return std::wstring();
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    return text;
+}
+
+int Dialog::ShowWarning(const char* utf8Text) {
+    std::wstring caption = ApplicationTitle();
+    return MessageBoxW(window, WideFromUtf8(utf8Text).c_str(), caption.c_str(),
+                       MB_OK | MB_ICONEXCLAMATION);
+}
+
+BOOL Dialog::OnInitDialog() { return TRUE; }
+void Dialog::OnOK() { EndDialog(IDOK); }
+void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+void Dialog::OnClose() { OnCancel(); }
+void Dialog::OnDestroy() {}
+void Dialog::OnLinkDone(WPARAM, LPARAM) {}
+void Dialog::OnTimer(UINT_PTR) {}
+
+INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        if (modal) CentreOnOwnerOrWorkArea();
+        return OnInitDialog();
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) { OnOK(); return TRUE; }
+        if (LOWORD(wParam) == IDCANCEL) { OnCancel(); return TRUE; }
+        return FALSE;
+    case WM_CLOSE:     OnClose(); return TRUE;
+    case WM_DESTROY:   OnDestroy(); return FALSE;  // the dialog manager cleans up too
+    case WM_LINK_DONE: OnLinkDone(wParam, lParam); return TRUE;
+    case WM_TIMER:     OnTimer(wParam); return TRUE;
+    default:           return FALSE;
+    }
+}
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Dialog* dialog;
+    if (message == WM_INITDIALOG) {
+        dialog = reinterpret_cast<Dialog*>(lParam);
+        dialog->window = window;
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+    } else {
+        dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, DWLP_USER));
+    }
+    if (dialog == nullptr) return FALSE;  // before WM_INITDIALOG, or after detaching
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, DWLP_USER, 0);
+        dialog->window = nullptr;
+        return FALSE;
+    }
+    return dialog->Dispatch(message, wParam, lParam);
+}
+
+void Dialog::CentreOnOwnerOrWorkArea() {
+    RECT own;
+    if (!GetWindowRect(window, &own)) return;
+    HWND owner = GetWindow(window, GW_OWNER);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromWindow(owner ? owner : window, MONITOR_DEFAULTTOPRIMARY),
+                         &monitor)) {
+        return;
+    }
+    const RECT& work = monitor.rcWork;
+    RECT area = work;
+    if (owner != nullptr && IsWindowVisible(owner) && !IsIconic(owner)) GetWindowRect(owner, &area);
+    LONG width = own.right - own.left;
+    LONG height = own.bottom - own.top;
+    LONG x = area.left + ((area.right - area.left) - width) / 2;
+    LONG y = area.top + ((area.bottom - area.top) - height) / 2;
+    // Keep it on the work area even when the owner sits at an edge.
+    if (x + width > work.right) x = work.right - width;
+    if (y + height > work.bottom) y = work.bottom - height;
+    if (x < work.left) x = work.left;
+    if (y < work.top) y = work.top;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

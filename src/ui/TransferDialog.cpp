@@ -1,0 +1,56 @@
+#include "TransferDialog.h"
+
+#include "DeviceMessages.h"
+#include "DialogIds.h"
+#include "FrameCodec.h"
+#include "HostDialog.h"
+#include "TextFormat.h"
+#include "UiTexts.h"
+#include "WideText.h"
+
+namespace {
+
+constexpr UINT_PTR EARLIER_REQUEST_TIMER = 1;
+
+}  // namespace
+
+TransferDialog::TransferDialog(HostDialog& host) : Dialog(TRANSFER_DIALOG_TEMPLATE), host(host) {}
+
+BOOL TransferDialog::OnInitDialog() {
+    Dialog::OnInitDialog();
+    // A dialog ended by Enter or Escape leaves its request running; its late
+    // reply must not be taken for this record's, so wait until it has ended.
+    bool waiting = host.link.RequestRunning() &&
+                   SetTimer(GetHwnd(), EARLIER_REQUEST_TIMER, EARLIER_REQUEST_POLL_MS, nullptr) != 0;
+    if (!waiting) BeginRecordRequest();
+    SetItemText(TRANSFER_PERCENT_ID, FormatText(WideFromUtf8(PERCENT_FORMAT), {percent}));
+    return TRUE;
+}
+
+void TransferDialog::OnTimer(UINT_PTR timerId) {
+    if (timerId != EARLIER_REQUEST_TIMER || requestBegun) return;
+    if (host.link.RequestRunning()) return;
+    KillTimer(GetHwnd(), EARLIER_REQUEST_TIMER);
+    BeginRecordRequest();
+}
+
+void TransferDialog::BeginRecordRequest() {
+    requestBegun = true;
+    host.link.SetNotifyWindow(GetHwnd());
+    host.link.RequestRecord(RECORD_FLAG, static_cast<uint16_t>(dataLength & 0xFFFF), data);
+}
+
+void TransferDialog::OnLinkDone(WPARAM wParam, LPARAM lParam) {
+    const uint8_t* message = reinterpret_cast<const uint8_t*>(lParam);
+    if (!requestBegun || message == nullptr) return;
+    if (wParam == 0) {
+        ShowWarning(LINE_FAULT_MESSAGE);
+        EndDialog(2);
+        return;
+    }
+    if (MessageCode(message) != CMD_RECORD) return;  // a late message of an earlier request
+    size_t length = MessageLength(message);
+    if (length > FRAME_BUFFER_SIZE) length = FRAME_BUFFER_SIZE;
+    if (ReadRecordStatus(message, length) == 0) ShowWarning(RECORD_REFUSED_MESSAGE);
+    EndDialog(1);
+}

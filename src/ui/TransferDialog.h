@@ -1,0 +1,36 @@
+// "Transfering ...": sends one record as one request and shows the
+// transfer's percentage until the device replies or the request fails.
+// Ends with 1 when the device replied (stored or refused), 2 on a line
+// fault; Enter and Escape end it with 1 and 2 as well.
+#pragma once
+
+#include <cstdint>
+
+#include "Dialog.h"
+
+class HostDialog;
+
+// How often a dialog looks whether the request that an earlier dialog left
+// running has ended.
+constexpr UINT EARLIER_REQUEST_POLL_MS = 20;
+
+class TransferDialog : public Dialog {
+public:
+    explicit TransferDialog(HostDialog& host);
+
+    int32_t percent = 0;
+    int32_t dataLength = 0;        // only the low 16 bits reach the link
+    const uint8_t* data = nullptr;  // lies in the host's record buffer
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnLinkDone(WPARAM wParam, LPARAM lParam) override;
+    void OnClose() override {}  // a close request does not end the transfer
+    void OnTimer(UINT_PTR timerId) override;
+
+private:
+    void BeginRecordRequest();
+
+    HostDialog& host;
+    bool requestBegun = false;
+};
