@@ -11,9 +11,9 @@
 // Notes text with its terminating NUL.
 constexpr size_t NOTES_SIZE = 512;
 constexpr size_t NOTES_TEXT_MAX = NOTES_SIZE - 1;
-// Longest counted payload: ten slot texts, the notes and eleven NULs.
+// Longest counted payload: nine slot texts (field 1 is always empty), the notes and eleven NULs.
 constexpr int32_t MAX_PAYLOAD_LENGTH =
-    static_cast<int32_t>(10 * SLOT_TEXT_MAX + NOTES_TEXT_MAX + PAYLOAD_FIELD_COUNT);
+    static_cast<int32_t>(9 * SLOT_TEXT_MAX + NOTES_TEXT_MAX + PAYLOAD_FIELD_COUNT);
 
 // The empty text the field texts are reset to.
 extern const char EMPTY_TEXT[1];
