@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <sys/stat.h>
@@ -289,6 +290,30 @@ TEST_F(PdaSim, SigtermRemovesTheLinkAndExitsCleanly)
     EXPECT_EQ(sim.Stop(), 0);
     struct stat st;
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link outlived pdasim";
+}
+
+TEST(PdaSimDevice, AnswersOnAnExistingTty)
+{
+    // The test owns the pty here; pdasim opens the slave path it is given.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string slave = ptsname(master);
+    SimProcess sim;
+    std::string ready;
+    ASSERT_TRUE(sim.Start({"--device", slave, "--quiet"}, ready)) << "pdasim gave no ready line for " << slave;
+    EXPECT_EQ(ready, "pdasim: ready " + slave);
+    PtyClient client;
+    ASSERT_TRUE(client.Adopt(master));
+    ASSERT_TRUE(client.SendMessage(Info()));
+    Bytes reply;
+    ASSERT_TRUE(client.ReceiveMessage(reply, REPLY_WAIT_MS)) << "no reply through the master side";
+    InfoReply info = ReadInfoReply(reply.data(), reply.size());
+    EXPECT_EQ(info.freeKb, 1024);
+    EXPECT_EQ(info.serverType, "PDASIM");
+    EXPECT_EQ(sim.Stop(), 0);
+    close(master);
 }
 
 TEST(PdaSimCommandLine, RejectsBadArguments)

@@ -40,6 +40,12 @@ bool PtyClient::Open(const std::string& path)
     return true;
 }
 
+bool PtyClient::Adopt(int fd)
+{
+    fd_ = dup(fd);
+    return fd_ >= 0 && fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) == 0;
+}
+
 void PtyClient::Close()
 {
     if (fd_ >= 0)

@@ -18,6 +18,8 @@ class PtyClient {
 public:
     ~PtyClient();
     bool Open(const std::string& path);
+    // Uses a copy of an fd already open (a pty master of the test's own).
+    bool Adopt(int fd);
     void Close();
 
     bool WriteRaw(const Bytes& bytes);
