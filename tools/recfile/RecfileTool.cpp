@@ -1,0 +1,361 @@
+// recfile: looks into record files and writes them.
+//
+//   recfile dump FILE            blocks, entries and the record of each block
+//   recfile payloads FILE        the payload of each block, as hex
+//   recfile build INPUT OUTPUT   a record file from a text description
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "RecordAssembly.h"
+#include "RecordFile.h"
+#include "RecordTable.h"
+#include "imex.h"
+
+namespace {
+
+constexpr int EXIT_USAGE = 64;
+constexpr int EXIT_BUILD_FAILED = 1;
+
+const char USAGE[] =
+    "usage:\n"
+    "  recfile dump FILE           show each block, its entries and its record (CP936 shown as UTF-8)\n"
+    "  recfile payloads FILE       one line per block: the record payload's counted bytes in hex;\n"
+    "                              a file the transfer would refuse prints one line on stderr and\n"
+    "                              exits with the transfer's result (2 or 3)\n"
+    "  recfile build INPUT OUTPUT  write a record file from a text description\n"
+    "\n"
+    "build input (UTF-8; texts are written in code page 936):\n"
+    "  CODE<TAB>LABEL<TAB>VALUE    one entry of the current block\n"
+    "  (blank line)                ends the current block\n"
+    "  !empty                      a block with no entries\n"
+    "  !junk HEX                   bytes (hex pairs, spaces allowed) written before the next block\n"
+    "  !count N                    the block count written in the trailer (default: blocks written)\n"
+    "  # ...                       a comment\n";
+
+// Names of the payload fields, with the field code that feeds each.
+const char* const FIELD_NAMES[PAYLOAD_FIELD_COUNT] = {
+    "name (00)", "(always empty)", "company (15)", "department (16)", "phone (13)", "phone (10)",
+    "phone (11)", "phone (12)", "e-mail (61)", "address (60)", "notes"};
+
+class Converter {
+public:
+    Converter(const char* to, const char* from) : state(iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (state != reinterpret_cast<iconv_t>(-1))
+            iconv_close(state);
+    }
+    bool Usable() const { return state != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts `text`; bytes that cannot be converted go to `bad` (false
+    // returned) or, with `escapeBad`, are shown as \xNN.
+    bool Convert(const std::string& text, std::string& out, bool escapeBad)
+    {
+        out.clear();
+        iconv(state, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(text.data());
+        size_t inLeft = text.size();
+        while (inLeft > 0) {
+            char chunk[256];
+            char* outPtr = chunk;
+            size_t outLeft = sizeof chunk;
+            size_t done = iconv(state, &in, &inLeft, &outPtr, &outLeft);
+            out.append(chunk, static_cast<size_t>(outPtr - chunk));
+            if (done != static_cast<size_t>(-1) || errno == E2BIG)
+                continue;
+            if (!escapeBad)
+                return false;
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(*in));
+            out += escaped;
+            ++in;
+            --inLeft;
+            iconv(state, nullptr, nullptr, nullptr, nullptr);
+        }
+        return true;
+    }
+
+private:
+    iconv_t state;
+};
+
+std::string Printable(const std::string& utf8)
+{
+    std::string out;
+    for (char c : utf8) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+            out += escaped;
+        } else
+            out += c;
+    }
+    return out;
+}
+
+// What the three passes of a transfer see, handed out block by block.
+struct BlockView {
+    int32_t number;         // 1-based
+    int64_t offset;         // of the start mark
+    const RecordSlot* entries;
+    int32_t entryCount;
+    const char* const* fieldTexts;
+    const uint8_t* payload;
+    int32_t payloadLength;
+};
+
+// Runs the passes as the transfer does. Gives the transfer's result; the
+// blocks are handed out only once the whole file has been found sound.
+int32_t ReadRecords(const char* path, RecordFile& file, int32_t& blockCount,
+                    const std::function<void(const BlockView&)>& onBlock)
+{
+    const int32_t trailer = file.CheckTrailer(path, blockCount);
+    if (trailer != IMEX_RESULT_OK)
+        return trailer;
+    if (!file.Open(path))
+        return FileProblemResult(file.Problem());
+    for (int32_t b = 0; b < blockCount; ++b)
+        if (!file.FindBlockStart() || !file.ReadBlockHeader())
+            return FileProblemResult(file.Problem());
+    RecordTable table;
+    if (!table.Allocate(file.totalEntries, file.maxTableSlots))
+        return IMEX_RESULT_NO_MEMORY;
+    file.Rewind();
+    for (int32_t b = 0; b < blockCount; ++b)
+        if (!file.FindBlockStart() || !file.ReadBlockHeader() || !file.ReadBlockEntries(table))
+            return FileProblemResult(file.Problem());
+    file.Rewind();
+    RecordAssembler assembler;
+    const char* texts[PAYLOAD_FIELD_COUNT];
+    static uint8_t payload[RECORD_BUFFER_SIZE];
+    for (int32_t b = 0; b < blockCount; ++b) {
+        if (!file.FindBlockStart())
+            return FileProblemResult(file.Problem());
+        const int64_t offset = file.Position() - static_cast<int64_t>(MARK_SIZE);
+        if (!file.ReadBlockHeader())
+            return FileProblemResult(file.Problem());
+        const int32_t first = table.readCursor;
+        const int32_t count = file.blockEntries;
+        assembler.AssembleRecord(file.blockEntries, table, texts);
+        const int32_t length = BuildRecordPayload(texts, payload, sizeof payload);
+        onBlock(BlockView{b + 1, offset, table.Slots() + first, count, texts, payload, length});
+    }
+    file.Close();
+    return IMEX_RESULT_OK;
+}
+
+void ReportProblem(const char* path, const RecordFile& file, int32_t result)
+{
+    if (result == IMEX_RESULT_NO_MEMORY)
+        std::fprintf(stderr, "recfile: %s: the record table cannot be allocated\n", path);
+    else
+        std::fprintf(stderr, "recfile: %s: %s (byte offset %lld)\n", path, FileProblemText(file.Problem()),
+                     static_cast<long long>(file.ProblemOffset()));
+}
+
+int Payloads(const char* path)
+{
+    static RecordFile file;
+    int32_t blockCount = 0;
+    std::string lines;
+    const int32_t result = ReadRecords(path, file, blockCount, [&](const BlockView& block) {
+        static const char HEX[] = "0123456789abcdef";
+        for (int32_t i = 0; i < block.payloadLength; ++i) {
+            lines += HEX[block.payload[i] >> 4];
+            lines += HEX[block.payload[i] & 0x0F];
+        }
+        lines += '\n';
+    });
+    if (result != IMEX_RESULT_OK) {
+        ReportProblem(path, file, result);
+        return result;
+    }
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    return 0;
+}
+
+int Dump(const char* path)
+{
+    Converter toUtf8("UTF-8", "CP936");
+    if (!toUtf8.Usable()) {
+        std::fprintf(stderr, "recfile: no CP936 converter\n");
+        return EXIT_BUILD_FAILED;
+    }
+    auto show = [&](const char* text) {
+        std::string utf8;
+        toUtf8.Convert(text, utf8, true);
+        return "\"" + Printable(utf8) + "\"";
+    };
+    static RecordFile file;
+    int32_t blockCount = 0;
+    std::string out;
+    const int32_t result = ReadRecords(path, file, blockCount, [&](const BlockView& block) {
+        std::ostringstream text;
+        text << "block " << block.number << " at offset " << block.offset << ": " << block.entryCount << " entries\n";
+        for (int32_t i = 0; i < block.entryCount; ++i) {
+            const RecordSlot& slot = block.entries[i];
+            text << "  entry " << i + 1 << ": " << show(slot.fieldCode) << " " << show(slot.label) << " "
+                 << show(slot.value) << "\n";
+        }
+        text << "  record (" << block.payloadLength << " bytes counted):\n";
+        for (int field = 0; field < PAYLOAD_FIELD_COUNT; ++field)
+            text << "    " << field << " " << FIELD_NAMES[field] << ": " << show(block.fieldTexts[field]) << "\n";
+        out += text.str();
+    });
+    if (result != IMEX_RESULT_OK) {
+        ReportProblem(path, file, result);
+        return result;
+    }
+    std::printf("%s: %d block(s) announced\n%s", path, blockCount, out.c_str());
+    return 0;
+}
+
+std::string LittleEndian32(int32_t value)
+{
+    const uint32_t bits = static_cast<uint32_t>(value);
+    std::string out;
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((bits >> (8 * i)) & 0xFF);
+    return out;
+}
+
+bool ParseHex(const std::string& text, std::string& bytes)
+{
+    std::string digits;
+    for (char c : text)
+        if (c != ' ')
+            digits += c;
+    if (digits.size() % 2 != 0)
+        return false;
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        char* end = nullptr;
+        const std::string pair = digits.substr(i, 2);
+        const long value = std::strtol(pair.c_str(), &end, 16);
+        if (*end != '\0')
+            return false;
+        bytes += static_cast<char>(value);
+    }
+    return true;
+}
+
+int Build(const char* inputPath, const char* outputPath)
+{
+    std::ifstream input(inputPath, std::ios::binary);
+    if (!input) {
+        std::fprintf(stderr, "recfile: cannot read %s\n", inputPath);
+        return EXIT_BUILD_FAILED;
+    }
+    Converter toCp936("CP936", "UTF-8");
+    if (!toCp936.Usable()) {
+        std::fprintf(stderr, "recfile: no CP936 converter\n");
+        return EXIT_BUILD_FAILED;
+    }
+    std::string file;
+    std::string pendingJunk;
+    std::string body;
+    int32_t entries = 0;
+    int32_t blocks = 0;
+    bool inBlock = false;
+    bool countGiven = false;
+    int32_t count = 0;
+    auto endBlock = [&] {
+        if (!inBlock)
+            return;
+        file += pendingJunk;
+        pendingJunk.clear();
+        file += std::string("\xAA\xBB\x55\x44", 4) + LittleEndian32(static_cast<int32_t>(body.size() + 5)) +
+                std::string(5, '\0') + LittleEndian32(entries) + std::string(1, '\0') + body +
+                std::string("\x44\x55\xBB\xAA", 4);
+        body.clear();
+        entries = 0;
+        inBlock = false;
+        ++blocks;
+    };
+    std::string line;
+    for (int lineNumber = 1; std::getline(input, line); ++lineNumber) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        auto fail = [&](const char* why) {
+            std::fprintf(stderr, "recfile: %s:%d: %s\n", inputPath, lineNumber, why);
+            return EXIT_BUILD_FAILED;
+        };
+        if (line.empty()) {
+            endBlock();
+        } else if (line[0] == '#') {
+        } else if (line == "!empty") {
+            endBlock();
+            inBlock = true;
+            endBlock();
+        } else if (line.compare(0, 6, "!junk ") == 0) {
+            endBlock();
+            if (!ParseHex(line.substr(6), pendingJunk))
+                return fail("!junk needs hex pairs");
+        } else if (line.compare(0, 7, "!count ") == 0) {
+            char* end = nullptr;
+            const long value = std::strtol(line.c_str() + 7, &end, 10);
+            if (*end != '\0' || value < INT32_MIN || value > INT32_MAX)
+                return fail("!count needs a 32-bit number");
+            count = static_cast<int32_t>(value);
+            countGiven = true;
+        } else {
+            const size_t firstTab = line.find('\t');
+            const size_t secondTab = firstTab == std::string::npos ? firstTab : line.find('\t', firstTab + 1);
+            if (secondTab == std::string::npos || line.find('\t', secondTab + 1) != std::string::npos)
+                return fail("an entry is CODE<TAB>LABEL<TAB>VALUE");
+            const std::string parts[3] = {line.substr(0, firstTab), line.substr(firstTab + 1, secondTab - firstTab - 1),
+                                          line.substr(secondTab + 1)};
+            for (const std::string& part : parts) {
+                std::string converted;
+                if (!toCp936.Convert(part, converted, false))
+                    return fail("text that code page 936 cannot hold");
+                if (converted.find('\xFF') != std::string::npos)
+                    return fail("a text may not hold the byte FF");
+                body += converted + '\xFF';
+            }
+            ++entries;
+            inBlock = true;
+        }
+    }
+    endBlock();
+    file += pendingJunk;
+    file += LittleEndian32(countGiven ? count : blocks) + std::string("\xFF\xAA\xFF\xBB", 4);
+    std::ofstream output(outputPath, std::ios::binary | std::ios::trunc);
+    output.write(file.data(), static_cast<std::streamsize>(file.size()));
+    output.close();
+    if (!output) {
+        std::fprintf(stderr, "recfile: cannot write %s\n", outputPath);
+        return EXIT_BUILD_FAILED;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "dump" && argc == 3)
+        return Dump(argv[2]);
+    if (command == "payloads" && argc == 3)
+        return Payloads(argv[2]);
+    if (command == "build" && argc == 4)
+        return Build(argv[2], argv[3]);
+    std::fputs(USAGE, stderr);
+    return EXIT_USAGE;
+}
