@@ -292,6 +292,17 @@ TEST_F(PdaSim, SigtermRemovesTheLinkAndExitsCleanly)
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link outlived pdasim";
 }
 
+TEST_F(PdaSim, SigtermEndsALongReplyDelay)
+{
+    Launch({"--delay-ms", "60000"});
+    ASSERT_TRUE(client.SendMessage(Info()));
+    Bytes reply;
+    EXPECT_FALSE(client.ReceiveMessage(reply, 200));
+    auto start = Clock::now();
+    EXPECT_EQ(sim.Stop(), 0) << "pdasim did not end cleanly while delaying a reply";
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+}
+
 TEST(PdaSimDevice, AnswersOnAnExistingTty)
 {
     // The test owns the pty here; pdasim opens the slave path it is given.

@@ -1,8 +1,6 @@
 #include "DeviceSim.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 #include "DeviceMessages.h"
@@ -23,8 +21,14 @@ std::string CodeText(uint8_t code)
 
 }  // namespace
 
-DeviceSim::DeviceSim(const SimOptions& options, std::string serverType, RecordLog* log, SendBytes send, Note note)
-    : options_(options), serverType_(std::move(serverType)), log_(log), send_(std::move(send)), note_(std::move(note))
+DeviceSim::DeviceSim(const SimOptions& options, std::string serverType, RecordLog* log, SendBytes send, Note note,
+                     Pause pause)
+    : options_(options),
+      serverType_(std::move(serverType)),
+      log_(log),
+      send_(std::move(send)),
+      note_(std::move(note)),
+      pause_(std::move(pause))
 {
 }
 
@@ -106,7 +110,7 @@ void DeviceSim::SendReply(uint8_t code, const uint8_t* body, size_t bodyLength)
 {
     if (options_.delayMs > 0) {
         note_("fault: reply delayed by " + std::to_string(options_.delayMs) + " ms");
-        std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
+        pause_(options_.delayMs);
     }
     if (options_.staleReply)
         SendStale(code);

@@ -17,9 +17,11 @@ class DeviceSim {
 public:
     using SendBytes = std::function<void(const uint8_t*, size_t)>;
     using Note = std::function<void(const std::string&)>;
+    using Pause = std::function<void(uint32_t ms)>;  // may end early on a stop request
 
     // `serverType` is already in the device's code page.
-    DeviceSim(const SimOptions& options, std::string serverType, RecordLog* log, SendBytes send, Note note);
+    DeviceSim(const SimOptions& options, std::string serverType, RecordLog* log, SendBytes send, Note note,
+              Pause pause);
 
     // Handles one good frame's payload from the line.
     void OnMessage(const uint8_t* payload, size_t length);
@@ -38,6 +40,7 @@ private:
     RecordLog* log_;
     SendBytes send_;
     Note note_;
+    Pause pause_;
     std::mt19937 rng_{0x5eed};
     uint32_t recordsReceived_ = 0;
     uint32_t recordsAnswered_ = 0;

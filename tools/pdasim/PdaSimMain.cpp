@@ -1,5 +1,6 @@
 // pdasim: stands in for the handheld device on a serial line or a
 // pseudo-terminal of its own, so the library can be tested end to end.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -111,7 +112,13 @@ int main(int argc, char** argv)
             done += n;
         }
     };
-    DeviceSim device(options, serverType, options.logPath.empty() ? nullptr : &log, send, note);
+    auto pause = [](uint32_t ms) {
+        // In slices, so a stop signal is not held up by a long reply delay.
+        auto until = Clock::now() + std::chrono::milliseconds(ms);
+        while (!stopRequested && Clock::now() < until)
+            std::this_thread::sleep_until(std::min(until, Clock::now() + std::chrono::milliseconds(50)));
+    };
+    DeviceSim device(options, serverType, options.logPath.empty() ? nullptr : &log, send, note, pause);
 
     // Only now is the device able to answer: publish the line.
     std::string shownPath = options.devicePath;
