@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Runs every test: native unit tests, the same under ASan/UBSan, bounded
+# fuzz runs, and the Windows tests of the real imex.dll under Wine (with
+# the device simulator on pseudo-terminals). Installs what is missing first.
+# Ends with one line "N passed, M failed"; exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+
+say() { printf '\n=== %s\n' "$*"; }
+total_passed=0
+total_failed=0
+failed_phases=()
+
+# Runs ctest with the given arguments and adds its counts to the totals.
+run_ctest() {
+    local phase="$1"; shift
+    local log
+    log=$(mktemp)
+    ctest "$@" 2>&1 | tee "$log"
+    local line passed failed all
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        failed_phases+=("$phase (no test summary)")
+        total_failed=$((total_failed + 1))
+    else
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        all=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+        passed=$((all - failed))
+        total_passed=$((total_passed + passed))
+        total_failed=$((total_failed + failed))
+        [ "$failed" -eq 0 ] || failed_phases+=("$phase")
+    fi
+    rm -f "$log"
+}
+
+build() {
+    local preset="$1"
+    say "configure and build: $preset"
+    cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2
+}
+
+say "setup"
+bash scripts/setup.sh || { echo "setup failed"; exit 1; }
+
+if build native; then
+    say "native tests"
+    run_ctest native --preset native -j2
+else
+    failed_phases+=("native build"); total_failed=$((total_failed + 1))
+fi
+
+if build native-asan; then
+    say "native tests under AddressSanitizer and UBSan"
+    run_ctest native-asan --preset native-asan -j2
+else
+    failed_phases+=("native-asan build"); total_failed=$((total_failed + 1))
+fi
+
+if build fuzz; then
+    say "fuzz targets (corpus replay and bounded runs)"
+    run_ctest fuzz --test-dir build/fuzz --output-on-failure
+else
+    failed_phases+=("fuzz build"); total_failed=$((total_failed + 1))
+fi
+
+if build windows; then
+    say "Windows tests under Wine"
+    xvfb_pid=""
+    if [ -z "${DISPLAY:-}" ]; then
+        fdfile=$(mktemp)
+        Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 100); do [ -s "$fdfile" ] && break; sleep 0.05; done
+        export DISPLAY=":$(tr -d '\n' <"$fdfile")"
+        rm -f "$fdfile"
+        echo "started Xvfb on $DISPLAY"
+    fi
+    export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
+    export IMEX_ARTIFACTS="$repo/build/artifacts"
+    mkdir -p "$IMEX_ARTIFACTS"
+    if bash tests/wine/winerun.sh --init; then
+        run_ctest windows --preset windows
+    else
+        failed_phases+=("Wine prefix"); total_failed=$((total_failed + 1))
+    fi
+    source tests/wine/wineenv.sh
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+else
+    failed_phases+=("windows build"); total_failed=$((total_failed + 1))
+fi
+
+say "summary"
+if [ ${#failed_phases[@]} -gt 0 ]; then
+    echo "failed: ${failed_phases[*]}"
+fi
+echo "${total_passed} passed, ${total_failed} failed"
+[ "$total_failed" -eq 0 ]

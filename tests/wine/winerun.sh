@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the project's private prefix.
+#
+#   winerun.sh --init                  create the template prefix if needed and
+#                                      copy it to a fresh working prefix
+#   winerun.sh [--port COMn=PATH]... [--] PROGRAM.exe [ARGS...]
+#
+# The prefix is 32-bit, uses code page 936, renders Chinese texts with
+# WenQuanYi and shows dialogs without the 2 s delay of a missing window
+# manager. COM1..COM9 are mapped once, in the registry, to the symlinks
+# $IMEX_WINE_DIR/ports/COMn; --port points such a link at a device path
+# (a pseudo-terminal, usually pdasim's). Without $DISPLAY an Xvfb is started
+# for the program and stopped again afterwards. Exit code: the program's.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wineenv.sh"
+
+PORT_COUNT=9
+started_xvfb=""
+
+make_locale() {
+    local dir="$IMEX_WINE_DIR/locale"
+    [ -f "$dir/zh_CN.UTF-8/LC_CTYPE" ] && return 0
+    mkdir -p "$dir"
+    # localedef warns about harmless locale details and exits 1 for them.
+    localedef -i zh_CN -f UTF-8 "$dir/zh_CN.UTF-8" >/dev/null 2>&1 || true
+    [ -f "$dir/zh_CN.UTF-8/LC_CTYPE" ] || { imex_log "cannot build the zh_CN.UTF-8 locale"; exit 125; }
+}
+
+write_registry() {
+    local reg="$1"
+    {
+        printf 'REGEDIT4\n\n'
+        printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+        for n in $(seq 1 $PORT_COUNT); do
+            printf '"COM%d"="%s"\n' "$n" "$IMEX_WINE_PORTS/COM$n"
+        done
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+        printf '"SimSun"="WenQuanYi Micro Hei"\n'
+        printf '"NSimSun"="WenQuanYi Micro Hei"\n'
+        printf '"System"="WenQuanYi Micro Hei"\n'
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n'
+        printf '"Managed"="N"\n'
+        printf '"Decorated"="N"\n\n'
+    } > "$reg"
+}
+
+make_template() {
+    local stamp="$IMEX_WINE_TEMPLATE/.imex-template"
+    local want
+    want="$(wine --version 2>/dev/null) ports=$PORT_COUNT dir=$IMEX_WINE_DIR v2"
+    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then return 0; fi
+    imex_log "creating the template prefix in $IMEX_WINE_TEMPLATE (about 15 s, once)"
+    rm -rf "$IMEX_WINE_TEMPLATE"
+    mkdir -p "$IMEX_WINE_PORTS"
+    local reg="$IMEX_WINE_DIR/imex-prefix.reg"
+    write_registry "$reg"
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wineboot -i >"$IMEX_WINE_DIR/wineboot.log" 2>&1
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wine regedit /S "$reg" >>"$IMEX_WINE_DIR/wineboot.log" 2>&1
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wineserver -w || true
+    printf '%s\n' "$want" > "$stamp"
+}
+
+fresh_prefix() {
+    stop_wine
+    rm -rf "$WINEPREFIX"
+    cp -a "$IMEX_WINE_TEMPLATE" "$WINEPREFIX"
+}
+
+stop_wine() {
+    if [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+    fi
+}
+
+init() {
+    mkdir -p "$IMEX_WINE_DIR" "$IMEX_WINE_PORTS"
+    make_locale
+    # Wine's server outlives the commands that start it: it must not inherit
+    # the lock's descriptor, or the lock would be held until it exits.
+    exec 9>"$IMEX_WINE_DIR/.lock"
+    flock 9
+    make_template 9>&-
+    if [ "${1:-}" = fresh ] || [ ! -f "$WINEPREFIX/.imex-template" ]; then
+        imex_log "copying a fresh working prefix to $WINEPREFIX"
+        fresh_prefix 9>&-
+    fi
+    exec 9>&-
+}
+
+start_xvfb() {
+    local fdfile
+    fdfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    started_xvfb=$!
+    for _ in $(seq 1 100); do
+        [ -s "$fdfile" ] && break
+        sleep 0.05
+    done
+    local display
+    display=$(tr -d '\n' < "$fdfile")
+    rm -f "$fdfile"
+    [ -n "$display" ] || { imex_log "Xvfb did not start"; exit 125; }
+    export DISPLAY=":$display"
+}
+
+cleanup() {
+    if [ -n "$started_xvfb" ]; then
+        stop_wine
+        kill "$started_xvfb" 2>/dev/null || true
+        wait "$started_xvfb" 2>/dev/null || true
+    fi
+}
+
+if [ "${1:-}" = "--init" ]; then
+    init fresh
+    exit 0
+fi
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --port)
+            spec="$2"; shift 2
+            name="${spec%%=*}"; target="${spec#*=}"
+            mkdir -p "$IMEX_WINE_PORTS"
+            ln -sfn "$target" "$IMEX_WINE_PORTS/$name"
+            ;;
+        --) shift; break ;;
+        *) break ;;
+    esac
+done
+[ $# -ge 1 ] || { echo "usage: winerun.sh [--init] [--port COMn=PATH]... [--] PROGRAM.exe [ARGS...]" >&2; exit 125; }
+
+init
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then start_xvfb; fi
+set +e
+wine_env wine "$@"
+rc=$?
+set -e
+exit $rc
