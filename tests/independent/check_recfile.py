@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Compare the team's record file tool with the independent reader.
 
-    check_recfile.py --recfile PATH [--count N] [--seed S] [--keep DIR]
+    check_recfile.py --recfile PATH [--count N] [--seed S] [--keep DIR] [--budget SECONDS]
 
 Generates record files (valid and broken), runs `PATH payloads FILE` on
 each and compares its stdout and exit code byte for byte with what
@@ -14,6 +14,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -61,6 +62,8 @@ def main():
     parser.add_argument("--count", type=int, default=600)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--keep", help="write the files here and keep them")
+    parser.add_argument("--budget", type=float, default=0,
+                        help="stop comparing after this many seconds (0: no limit)")
     args = parser.parse_args()
 
     if not os.access(args.recfile, os.X_OK):
@@ -74,7 +77,11 @@ def main():
 
         passed = 0
         failures = []
-        for path, kind in cases:
+        started = time.monotonic()
+        for compared, (path, kind) in enumerate(cases):
+            if args.budget and time.monotonic() - started > args.budget:
+                print("time budget of %g s used up after %d of %d files" % (args.budget, compared, len(cases)))
+                break
             exp_code, exp_out = expected_for(path)
             code, out, err = run_tool(args.recfile, path)
             if code == exp_code and out == exp_out:
