@@ -61,7 +61,12 @@ def mixed_text(rng, approx_bytes):
 def long_text(rng):
     """More than 255 bytes; an odd ASCII prefix moves the 255-byte boundary
     into the middle of a double-byte character or just past one."""
-    style = rng.randrange(4)
+    style = rng.randrange(5)
+    if style == 4:
+        # A lead byte at the boundary pairs with whatever byte follows it,
+        # a NUL or an ASCII byte included.
+        return ascii_text(rng, rng.choice([253, 254, 255])) + bytes([rng.randint(0x81, 0xFE)]) \
+            + rng.choice([b"0", b"\x00", b"\x7f", b""]) + ascii_text(rng, rng.randint(0, 9))
     if style == 0:
         return ascii_text(rng, rng.randint(256, 400))
     prefix = ascii_text(rng, rng.randint(0, 3))
