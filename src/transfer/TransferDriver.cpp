@@ -153,10 +153,12 @@ int32_t RunTransfer(TransferHost& host, RecordFile& file, const char* path, Prog
 int32_t RunImEx(TransferHost& host, RecordFile& file, const char* path, int32_t mode, ProgressFn progress,
                 void* context) noexcept
 {
+    // A refused mode touches nothing, not even the busy flag, so it answers
+    // 0 whether or not a transfer is running.
+    if (mode != TRANSFER_MODE)
+        return IMEX_RESULT_OK;
     BusyFlag busy;
     if (!busy.Acquired())
         return IMEX_RESULT_BUSY;
-    if (mode != TRANSFER_MODE)
-        return IMEX_RESULT_OK;
     return RunTransfer(host, file, path, progress, context);
 }

@@ -253,12 +253,16 @@ TEST_F(TransferDriverTest, CallsMadeWhileRunningAreRefusedWithOne)
         RecordFile otherFile;
         nested.push_back(RunImEx(other, otherFile, records.Path(), TRANSFER_MODE, nullptr, nullptr));
         nested.push_back(RunImEx(host, *file, records.Path(), TRANSFER_MODE, nullptr, nullptr));
-        std::thread elsewhere([&] { nested.push_back(RunImEx(other, otherFile, records.Path(), 0, nullptr, nullptr)); });
+        std::thread elsewhere([&] {
+            nested.push_back(RunImEx(other, otherFile, records.Path(), TRANSFER_MODE, nullptr, nullptr));
+        });
         elsewhere.join();
+        // A refused mode answers 0 as always, running transfer or not.
+        nested.push_back(RunImEx(other, otherFile, records.Path(), 2, nullptr, nullptr));
         EXPECT_TRUE(other.events.empty());
     };
     EXPECT_EQ(Run(records.Path()), IMEX_RESULT_OK);
-    EXPECT_EQ(nested, std::vector<int32_t>({IMEX_RESULT_BUSY, IMEX_RESULT_BUSY, IMEX_RESULT_BUSY}));
+    EXPECT_EQ(nested, std::vector<int32_t>({IMEX_RESULT_BUSY, IMEX_RESULT_BUSY, IMEX_RESULT_BUSY, IMEX_RESULT_OK}));
     EXPECT_EQ(host.payloads.size(), 3u);
     // Free again once the call has returned.
     host.connectAttempts = 0;
