@@ -115,7 +115,7 @@ int main(int argc, char **argv)
     int ok = 1;
     if (stackDelta != 0) {
         fprintf(stderr, "hostcheck: ImEx removed %ld bytes of arguments, expected %d\n",
-                IMEX_ARGUMENT_BYTES - stackDelta, IMEX_ARGUMENT_BYTES);
+                IMEX_ARGUMENT_BYTES + stackDelta, IMEX_ARGUMENT_BYTES);
         ok = 0;
     }
     if (reportsOffThread != 0) {
