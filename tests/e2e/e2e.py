@@ -1,0 +1,779 @@
+#!/usr/bin/env python3
+"""End-to-end cases: imex.dll under Wine, a simulated device behind COM1 and COM2.
+
+    e2e.py CASE --imexhost PATH [--hostcheck PATH] [--workdir DIR]
+    e2e.py --list
+
+Each case writes its record file with the native recfile tool, starts one
+pdasim per port on a pseudo-terminal of its own (behind the prefix's COM1 and
+COM2 links), runs imexhost.exe (or hostcheck.exe) through the Wine runner and
+judges what the host printed (progress, results, dialogs, message boxes) and
+what the device logged (every record it received, byte for byte).
+
+Environment: IMEX_PDASIM and IMEX_RECFILE name the native tools (defaults in
+<repo>/build/native); IMEX_WINE_DIR the private Wine directory (the runner's
+default otherwise); IMEX_ARTIFACTS where screenshots go (<repo>/build/artifacts).
+Exit 0 when every check of the case held, 1 when one failed, 2 on bad usage.
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+WINERUN = os.path.join(REPO, "tests", "wine", "winerun.sh")
+WINEENV = os.path.join(REPO, "tests", "wine", "wineenv.sh")
+PDASIM = os.environ.get("IMEX_PDASIM", os.path.join(REPO, "build/native/tools/pdasim/pdasim"))
+RECFILE = os.environ.get("IMEX_RECFILE", os.path.join(REPO, "build/native/tools/recfile/recfile"))
+WINE_DIR = os.environ.get("IMEX_WINE_DIR", os.path.join(REPO, "build", "wine"))
+ARTIFACTS = os.environ.get("IMEX_ARTIFACTS", os.path.join(REPO, "build", "artifacts"))
+SAMPLE = os.path.join(REPO, "samples", "contacts.rec")
+
+# What the library shows; the host prints every text as UTF-8.
+CONNECTING_TEXT = "Connecting ..."
+TRANSFERING_TEXT = "Transfering ..."
+BOX_CAPTION = "imex"
+RECORD_REFUSED_TEXT = "此纪录数据传送失败"
+LINE_FAULT_TEXT = "线路故障，请检查线路！"
+PROBE_CODE = "0x02"
+INFO_CODE = "0x01"
+RECORD_CODE = "0x07"
+
+# Time-outs of the library, in seconds.
+PROBE_TIMEOUT_S = 3.0
+INFO_TIMEOUT_S = 1.0
+RECORD_TIMEOUT_S = 20.0
+
+SIM_READY_S = 10.0
+# A Wine program start under emulation takes seconds; a case's own waits come on top.
+RUN_LIMIT_S = 240.0
+
+THREE_CONTACTS = """\
+00\t姓名\t张伟
+10\t手机\t13812345678
+61\t电子邮件\tzhang.wei@example.com
+
+00\t姓名\tLi Na
+12\t办公电话\t010-62345678
+15\t公司\t上海东方贸易公司
+
+00\t姓名\t王芳
+80\t备注\t每周三下午有空
+"""
+
+
+class CaseFailure(Exception):
+    pass
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Checks:
+    """Collects failed expectations so one run reports all of them."""
+
+    def __init__(self):
+        self.failed = []
+
+    def expect(self, condition, message):
+        if not condition:
+            self.failed.append(message)
+        return condition
+
+    def equal(self, actual, expected, what):
+        return self.expect(actual == expected, f"{what}: expected {expected!r}, got {actual!r}")
+
+    def within(self, value, low, high, what):
+        return self.expect(value is not None and low <= value <= high,
+                           f"{what}: expected between {low:.2f} and {high:.2f} s, got {value}")
+
+
+class Sim:
+    """One pdasim on a pseudo-terminal behind the prefix's COMn link."""
+
+    def __init__(self, port, args, workdir):
+        self.port = port
+        self.log_path = os.path.join(workdir, f"{port}-records.jsonl")
+        self.err_path = os.path.join(workdir, f"{port}-pdasim.err")
+        if os.path.exists(self.log_path):
+            os.unlink(self.log_path)
+        self.notes = []  # (monotonic time, text) of every line pdasim wrote on stderr
+        link = os.path.join(WINE_DIR, "ports", port)
+        os.makedirs(os.path.dirname(link), exist_ok=True)
+        command = [PDASIM, "--pty", link, "--log", self.log_path] + list(args)
+        # A session of its own: the pty must not become anyone's controlling terminal.
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        start_new_session=True)
+        self.ready = threading.Event()
+        threading.Thread(target=self._read_stdout, daemon=True).start()
+        self.err_thread = threading.Thread(target=self._read_stderr, daemon=True)
+        self.err_thread.start()
+        if not self.ready.wait(SIM_READY_S):
+            self.stop()
+            raise CaseFailure(f"pdasim on {port} did not print its ready line within {SIM_READY_S:.0f} s; "
+                              f"command {' '.join(command)}; its stderr: {self.stderr_text()}")
+
+    def _read_stdout(self):
+        for line in self.process.stdout:
+            if line.startswith(b"pdasim: ready"):
+                self.ready.set()
+
+    def _read_stderr(self):
+        with open(self.err_path, "wb") as out:
+            for line in self.process.stderr:
+                self.notes.append((time.monotonic(), line.decode("utf-8", "replace").rstrip("\n")))
+                out.write(line)
+                out.flush()
+
+    def stderr_text(self):
+        return " | ".join(text for _, text in self.notes[-20:]) or "(nothing)"
+
+    def requests(self, code):
+        """Arrival times of the requests with this code, as pdasim reported them."""
+        return [t for t, text in self.notes if text.startswith(f"pdasim: request {code} received")]
+
+    def records(self):
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path, encoding="utf-8") as log:
+            return [json.loads(line) for line in log if line.strip()]
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.err_thread.join(5)
+
+
+def stop_wine():
+    # Wine goes first: none of its processes may see its serial line hang up.
+    script = f'source "{WINEENV}"; [ -d "$WINEPREFIX" ] || exit 0; wineserver -k; wineserver -w'
+    subprocess.run(["bash", "-c", script], env=dict(os.environ, IMEX_WINE_DIR=WINE_DIR),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+
+class HostRun:
+    """Output of one Windows program run: lines with their arrival times."""
+
+    def __init__(self, lines, code, elapsed, stderr):
+        self.lines = lines  # (monotonic time, text)
+        self.code = code
+        self.elapsed = elapsed
+        self.stderr = stderr
+
+    def texts(self):
+        return [text for _, text in self.lines]
+
+    def matching(self, pattern):
+        regex = re.compile(pattern)
+        return [m for m in (regex.match(text) for text in self.texts()) if m]
+
+    def progress(self):
+        return [(int(m[1]), int(m[2])) for m in self.matching(r"progress (-?\d+)/(-?\d+)$")]
+
+    def results(self):
+        return [int(m[1]) for m in self.matching(r"result (-?\d+): ")]
+
+    def dialogs(self, kind):
+        """Logged dialogs of one kind: (host time, number, texts...)."""
+        out = []
+        for m in self.matching(r"\[(\d+\.\d+)\] dialog " + kind + r" (\d+)((?: \"[^\"]*\")+)$"):
+            out.append((float(m[1]), int(m[2])) + tuple(re.findall(r"\"([^\"]*)\"", m[3])))
+        return out
+
+    def boxes(self):
+        return [(float(m[1]), m[2], m[3]) for m in self.matching(r"\[(\d+\.\d+)\] box \"([^\"]*)\" \"([^\"]*)\"$")]
+
+    def describe(self):
+        out = "\n".join(self.texts()) or "(no output)"
+        return f"exit {self.code} after {self.elapsed:.1f} s; host output:\n{out}\nstderr: {self.stderr.strip()[-800:]}"
+
+
+def run_windows(program, args, workdir, limit=RUN_LIMIT_S):
+    command = ["bash", WINERUN, program] + list(args)
+    env = dict(os.environ, IMEX_WINE_DIR=WINE_DIR)
+    start = time.monotonic()
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                               start_new_session=True)
+    lines = []
+    err = []
+    reader = threading.Thread(target=lambda: [lines.append((time.monotonic(), l.decode("utf-8", "replace").rstrip("\r\n")))
+                                              for l in process.stdout], daemon=True)
+    err_reader = threading.Thread(target=lambda: err.append(process.stderr.read().decode("utf-8", "replace")),
+                                  daemon=True)
+    reader.start()
+    err_reader.start()
+    try:
+        code = process.wait(limit)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait(30)
+        stop_wine()
+        reader.join(5)
+        partial = HostRun(lines, None, time.monotonic() - start, "".join(err))
+        raise CaseFailure(f"{os.path.basename(program)} did not end within {limit:.0f} s: look for a dialog "
+                          f"or message box that nobody closed, or a request that never completed.\n"
+                          + partial.describe())
+    reader.join(10)
+    err_reader.join(10)
+    run = HostRun(lines, code, time.monotonic() - start, "".join(err))
+    with open(os.path.join(workdir, "host-output.txt"), "a", encoding="utf-8") as out:
+        out.write(f"$ {' '.join(command)}\n{run.describe()}\n\n")
+    return run
+
+
+def recfile(*args, check=True):
+    result = subprocess.run([RECFILE] + list(args), capture_output=True, text=True)
+    if check and result.returncode != 0:
+        raise CaseFailure(f"recfile {' '.join(args)} failed ({result.returncode}): {result.stderr.strip()}")
+    return result
+
+
+def build_file(workdir, name, text):
+    source = os.path.join(workdir, name + ".txt")
+    target = os.path.join(workdir, name + ".rec")
+    with open(source, "w", encoding="utf-8") as out:
+        out.write(text)
+    recfile("build", source, target)
+    return target
+
+
+def payloads(path):
+    return recfile("payloads", path).stdout.split()
+
+
+def contacts(count, first=0):
+    """Text of `count` distinct contacts of typical size."""
+    blocks = []
+    for k in range(first, first + count):
+        blocks.append(f"00\t姓名\t联系人{k:04d}\n10\t手机\t139{k:08d}\n"
+                      f"61\t电子邮件\tuser{k}@example.com\n15\t公司\t华信科技{k % 7}部\n")
+    return "\n".join(blocks)
+
+
+class Case:
+    def __init__(self, options):
+        self.options = options
+        self.workdir = options.workdir
+        self.checks = Checks()
+        self.sims = {}
+
+    # -- set-up and tear-down ------------------------------------------------
+
+    def start_sims(self, com1=None, com2=None):
+        """Starts the simulators; None leaves a port with a silent device."""
+        for port, args in (("COM1", com1), ("COM2", com2)):
+            self.sims[port] = Sim(port, ["--silent"] if args is None else args, self.workdir)
+
+    def stop_all(self):
+        stop_wine()
+        for sim in self.sims.values():
+            sim.stop()
+
+    def host(self, record_file, *extra, limit=RUN_LIMIT_S):
+        return run_windows(self.options.imexhost, list(extra) + [win_path(record_file)], self.workdir, limit)
+
+    def sim_notes(self):
+        return "\n".join(f"{port} pdasim: {sim.stderr_text()}" for port, sim in self.sims.items())
+
+    # -- shared judgements ---------------------------------------------------
+
+    def expect_sent(self, port, expected, what, statuses=None):
+        """The device on `port` received exactly these payloads, in order, flag 1."""
+        records = self.sims[port].records()
+        got = [r["data"] for r in records]
+        if not self.checks.expect(got == expected,
+                                  f"{what}: {port} received {len(got)} record(s) that differ from the "
+                                  f"{len(expected)} expected payload(s) (recfile payloads); "
+                                  f"first difference at record {first_difference(got, expected)}"):
+            return records
+        self.checks.equal([r["flag"] for r in records], [1] * len(records), f"{what}: flag bytes")
+        self.checks.equal([r["seq"] for r in records], list(range(1, len(records) + 1)), f"{what}: sequence")
+        self.checks.equal([r["length"] for r in records], [len(p) // 2 for p in expected], f"{what}: data lengths")
+        if statuses is not None:
+            self.checks.equal([r["status"] for r in records], statuses, f"{what}: device statuses")
+        return records
+
+    def expect_transfer_dialogs(self, run, percents):
+        dialogs = run.dialogs("transfer")
+        self.checks.equal([d[1] for d in dialogs], list(range(1, len(percents) + 1)), "transfer dialog numbers")
+        self.checks.equal([d[2] for d in dialogs], [TRANSFERING_TEXT] * len(dialogs), "transfer dialog label (4004)")
+        self.checks.equal([d[3] for d in dialogs], [f"{p}%" for p in percents], "percentages (control 4002)")
+        return dialogs
+
+    def expect_progress_before_transfer(self, run):
+        """Each callback comes before its record's transfer dialog, and after the previous one."""
+        order = [t for t in run.texts() if t.startswith("progress ") or " dialog transfer " in t]
+        kinds = ["p" if t.startswith("progress") else "t" for t in order]
+        self.checks.equal("".join(kinds), "pt" * (len(kinds) // 2), "order of callbacks and transfer dialogs")
+
+    def expect_no_requests(self, port, what):
+        sim = self.sims[port]
+        self.checks.expect(not sim.requests(PROBE_CODE) and not sim.requests(INFO_CODE) and not sim.requests(RECORD_CODE),
+                           f"{what}: {port} saw requests ({sim.stderr_text()})")
+
+    def finish(self, run=None):
+        if self.checks.failed:
+            details = "\n".join(" - " + f for f in self.checks.failed)
+            host = run.describe() if run is not None else ""
+            raise CaseFailure(f"{len(self.checks.failed)} check(s) failed:\n{details}\n{host}\n{self.sim_notes()}")
+
+
+def first_difference(got, expected):
+    for k, (a, b) in enumerate(zip(got, expected)):
+        if a != b:
+            return f"{k + 1}: got {a[:80]}... expected {b[:80]}..."
+    return f"{min(len(got), len(expected)) + 1} (one list is longer)"
+
+
+def gap(times, k):
+    return times[k] - times[k - 1] if len(times) > k else None
+
+
+# -- the cases ---------------------------------------------------------------
+
+CASES = {}
+
+
+def case(function):
+    CASES[function.__name__] = function
+    return function
+
+
+@case
+def three_records(c):
+    """A 3-block file: callbacks (1,3)..(3,3), 33/66/100 %, exact payloads on COM1, result 0."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    c.checks.equal(len(expected), 3, "blocks in the test file")
+    c.start_sims(com1=[], com2=[])
+    run = c.host(path, "--log-dialogs")
+    c.stop_all()
+    c.checks.equal(run.code, 0, "exit code")
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
+    connects = run.dialogs("connect")
+    c.checks.equal([(d[1], d[2]) for d in connects], [(1, CONNECTING_TEXT)], "connection dialogs (control 4003)")
+    c.expect_transfer_dialogs(run, [33, 66, 100])
+    c.expect_progress_before_transfer(run)
+    c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 1, 1])
+    c.checks.equal(len(c.sims["COM1"].requests(PROBE_CODE)), 1, "probes on COM1")
+    c.checks.equal(len(c.sims["COM1"].requests(INFO_CODE)), 1, "information requests on COM1")
+    c.expect_no_requests("COM2", "connected on COM1")
+    c.checks.equal(run.boxes(), [], "message boxes")
+    c.finish(run)
+
+
+@case
+def second_call_starts_again(c):
+    """Two calls in one process: each starts at 33 % and sends every record."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    c.start_sims(com1=[], com2=[])
+    run = c.host(path, "--log-dialogs", "--repeat", "2")
+    c.stop_all()
+    c.checks.equal(run.results(), [0, 0], "results")
+    c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)] * 2, "progress callbacks")
+    c.expect_transfer_dialogs(run, [33, 66, 100, 33, 66, 100])
+    c.checks.equal(len(run.dialogs("connect")), 2, "connection dialogs (one per call)")
+    c.expect_sent("COM1", expected * 2, "COM1 device")
+    c.expect_no_requests("COM2", "connected on COM1")
+    c.finish(run)
+
+
+@case
+def sample_file(c):
+    """The five-contact sample transfers completely."""
+    expected = payloads(SAMPLE)
+    c.checks.equal(len(expected), 5, "blocks in the sample")
+    c.start_sims(com1=["--server-type", "掌上电脑"], com2=[])
+    run = c.host(SAMPLE, "--log-dialogs")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(run.progress(), [(k, 5) for k in range(1, 6)], "progress callbacks")
+    c.expect_transfer_dialogs(run, [20, 40, 60, 80, 100])
+    records = c.expect_sent("COM1", expected, "COM1 device", statuses=[1] * 5)
+    if len(records) == 5:
+        # The device splits each record into its eleven texts: spot-check the first contact.
+        c.checks.equal(records[0]["fields"][0], "张伟", "first record, field 0 (name)")
+        c.checks.equal(records[0]["fields"][8], "zhang.wei@example.com.cn", "first record, field 8 (e-mail)")
+    c.finish(run)
+
+
+@case
+def com1_silent_connects_on_com2(c):
+    """No answer on COM1: about 3 s later the transfer connects on COM2."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    c.start_sims(com1=None, com2=[])
+    run = c.host(path, "--log-dialogs")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    connects = run.dialogs("connect")
+    c.checks.equal([d[1] for d in connects], [1, 2], "connection dialogs")
+    c.within(gap([d[0] for d in connects], 1), PROBE_TIMEOUT_S - 0.2, PROBE_TIMEOUT_S + 2.5,
+             "COM1 attempt (connection dialog 1 to 2)")
+    c.checks.equal(len(c.sims["COM1"].requests(PROBE_CODE)), 1, "probes on COM1")
+    c.checks.equal(len(c.sims["COM1"].requests(INFO_CODE)), 0, "information requests on COM1")
+    c.checks.equal(c.sims["COM1"].records(), [], "records on COM1")
+    c.expect_sent("COM2", expected, "COM2 device", statuses=[1, 1, 1])
+    c.expect_transfer_dialogs(run, [33, 66, 100])
+    c.finish(run)
+
+
+@case
+def no_device_gives_7(c):
+    """Neither port answers: two attempts of about 3 s, COM1 first, result 7, nothing else."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    c.start_sims(com1=None, com2=None)
+    run = c.host(path, "--log-dialogs", "--answer-boxes")
+    c.stop_all()
+    c.checks.equal(run.code, 7, "exit code")
+    c.checks.equal(run.results(), [7], "results")
+    c.checks.equal(run.progress(), [], "progress callbacks")
+    connects = run.dialogs("connect")
+    c.checks.equal([(d[1], d[2]) for d in connects], [(1, CONNECTING_TEXT), (2, CONNECTING_TEXT)],
+                   "connection dialogs")
+    c.within(gap([d[0] for d in connects], 1), PROBE_TIMEOUT_S - 0.2, PROBE_TIMEOUT_S + 2.5, "COM1 attempt")
+    probes1 = c.sims["COM1"].requests(PROBE_CODE)
+    probes2 = c.sims["COM2"].requests(PROBE_CODE)
+    c.checks.equal((len(probes1), len(probes2)), (1, 1), "probes on COM1 and COM2")
+    if probes1 and probes2:
+        c.within(probes2[0] - probes1[0], PROBE_TIMEOUT_S - 0.2, PROBE_TIMEOUT_S + 2.5,
+                 "COM1's probe to COM2's probe (COM1 first)")
+        result_time = [t for t, text in run.lines if text.startswith("result ")]
+        if result_time:
+            c.within(result_time[0] - probes2[0], PROBE_TIMEOUT_S - 0.3, PROBE_TIMEOUT_S + 2.5,
+                     "COM2's probe to the result")
+    c.checks.equal(run.dialogs("transfer"), [], "transfer dialogs")
+    c.checks.equal(run.boxes(), [], "message boxes")
+    c.finish(run)
+
+
+@case
+def probe_only_fails_the_attempt(c):
+    """COM1 answers the probe but not the information request: about 1 s more, then COM2."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    c.start_sims(com1=["--probe-only"], com2=[])
+    run = c.host(path, "--log-dialogs")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    connects = run.dialogs("connect")
+    c.checks.equal([d[1] for d in connects], [1, 2], "connection dialogs")
+    info = c.sims["COM1"].requests(INFO_CODE)
+    c.checks.equal(len(info), 1, "information requests on COM1")
+    probes2 = c.sims["COM2"].requests(PROBE_CODE)
+    if info and probes2:
+        c.within(probes2[0] - info[0], INFO_TIMEOUT_S - 0.2, INFO_TIMEOUT_S + 2.0,
+                 "COM1's information request to COM2's probe")
+    c.checks.equal(c.sims["COM1"].records(), [], "records on COM1")
+    c.expect_sent("COM2", expected, "COM2 device")
+    c.finish(run)
+
+
+@case
+def empty_file_connects_and_sends_nothing(c):
+    """A file of 0 blocks: connects, no callback, no record, result 0."""
+    path = build_file(c.workdir, "empty", "# no contacts\n")
+    c.checks.equal(payloads(path), [], "payloads of the empty file")
+    c.start_sims(com1=[], com2=[])
+    run = c.host(path, "--log-dialogs")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(run.progress(), [], "progress callbacks")
+    c.checks.equal(len(run.dialogs("connect")), 1, "connection dialogs")
+    c.checks.equal(len(c.sims["COM1"].requests(INFO_CODE)), 1, "information requests on COM1 (connected)")
+    c.checks.equal(run.dialogs("transfer"), [], "transfer dialogs")
+    c.checks.equal(len(c.sims["COM1"].requests(RECORD_CODE)), 0, "record requests on COM1")
+    c.finish(run)
+
+
+@case
+def refused_record_shows_box_and_goes_on(c):
+    """The device refuses record 2: one box, captioned with the DLL's name; records 1-3 sent, result 0."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    c.start_sims(com1=["--refuse-every", "2"], com2=[])
+    run = c.host(path, "--log-dialogs", "--answer-boxes")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
+    c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 0, 1])
+    boxes = run.boxes()
+    c.checks.equal([(b[1], b[2]) for b in boxes], [(BOX_CAPTION, RECORD_REFUSED_TEXT)], "message boxes")
+    dialogs = c.expect_transfer_dialogs(run, [33, 66, 100])
+    if len(boxes) == 1 and len(dialogs) == 3:
+        c.checks.expect(dialogs[1][0] <= boxes[0][0] <= dialogs[2][0],
+                        f"the box ({boxes[0][0]}) belongs to record 2 (dialogs at {dialogs[1][0]}, {dialogs[2][0]})")
+    c.finish(run)
+
+
+@case
+def silent_device_shows_line_fault_per_record(c):
+    """The device answers record 1 only: records 2 and 3 each end in a line-fault box after about 20 s."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    c.start_sims(com1=["--stop-after", "1"], com2=[])
+    run = c.host(path, "--log-dialogs", "--answer-boxes")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
+    # The device logs every record it received; -1: it did not answer.
+    c.expect_sent("COM1", expected, "COM1 device", statuses=[1, -1, -1])
+    boxes = run.boxes()
+    c.checks.equal([(b[1], b[2]) for b in boxes], [(BOX_CAPTION, LINE_FAULT_TEXT)] * 2, "message boxes")
+    dialogs = c.expect_transfer_dialogs(run, [33, 66, 100])
+    if len(boxes) == 2 and len(dialogs) == 3:
+        for k in (0, 1):
+            c.within(boxes[k][0] - dialogs[k + 1][0], RECORD_TIMEOUT_S - 0.5, RECORD_TIMEOUT_S + 3.0,
+                     f"record {k + 2}: transfer dialog to line-fault box")
+    c.finish(run)
+
+
+@case
+def broken_body_gives_3_after_connecting(c):
+    """Bodies broken behind a good trailer (a block announced but missing; an end mark
+    missing): result 3 after connecting, before any callback or record."""
+    c.start_sims(com1=[], com2=[])
+    variants = []
+    # One block more announced than the file holds.
+    variants.append(("a missing block", build_file(c.workdir, "missing-block", THREE_CONTACTS + "\n!count 4\n")))
+    # The second block's end mark overwritten with ordinary bytes.
+    good = build_file(c.workdir, "good", THREE_CONTACTS)
+    with open(good, "rb") as f:
+        data = bytearray(f.read())
+    end_mark = bytes.fromhex("4455bbaa")
+    second = data.find(end_mark, data.find(end_mark) + 1)
+    data[second:second + 4] = b"\x20\x20\x20\x20"
+    no_end = os.path.join(c.workdir, "no-end-mark.rec")
+    with open(no_end, "wb") as f:
+        f.write(data)
+    variants.append(("an end mark missing", no_end))
+    for what, path in variants:
+        oracle = recfile("payloads", path, check=False)
+        c.checks.equal(oracle.returncode, 3, f"{what}: recfile payloads exit code (the file must be broken)")
+    runs = []
+    for what, path in variants:
+        run = c.host(path, "--log-dialogs", "--answer-boxes")
+        runs.append(run)
+        c.checks.equal(run.results(), [3], f"{what}: results")
+        c.checks.equal(run.progress(), [], f"{what}: progress callbacks")
+        c.checks.equal(len(run.dialogs("connect")), 1, f"{what}: connection dialogs (the trailer is good)")
+        c.checks.equal(run.dialogs("transfer"), [], f"{what}: transfer dialogs")
+    c.stop_all()
+    c.checks.equal(len(c.sims["COM1"].requests(INFO_CODE)), 2, "information requests on COM1 (one per run)")
+    c.checks.equal(c.sims["COM1"].records(), [], "records on COM1")
+    c.finish(runs[-1] if runs else None)
+
+
+@case
+def bad_trailer_gives_3_without_connecting(c):
+    """A file whose last bytes are not the trailer magic: 3, no connection attempt."""
+    good = build_file(c.workdir, "good", THREE_CONTACTS)
+    with open(good, "rb") as f:
+        data = bytearray(f.read())
+    c.checks.equal(bytes(data[-4:]).hex(), "ffaaffbb", "trailer magic of the good file")
+    data[-1] = 0xBA
+    path = os.path.join(c.workdir, "bad-trailer.rec")
+    with open(path, "wb") as f:
+        f.write(data)
+    c.start_sims(com1=[], com2=[])
+    run = c.host(path, "--log-dialogs", "--answer-boxes")
+    c.stop_all()
+    c.checks.equal(run.code, 3, "exit code")
+    c.checks.equal(run.results(), [3], "results")
+    c.checks.equal(run.dialogs("connect"), [], "connection dialogs")
+    c.checks.equal(run.boxes(), [], "message boxes")
+    c.expect_no_requests("COM1", "bad trailer")
+    c.expect_no_requests("COM2", "bad trailer")
+    c.finish(run)
+
+
+@case
+def escape_in_connect_tries_com2(c):
+    """Escape in the connection dialog on COM1 fails that attempt; COM2 takes the records."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    # The probe reply is held back, so the dialog is still up when Escape comes.
+    c.start_sims(com1=["--delay-ms", "2000"], com2=[])
+    run = c.host(path, "--log-dialogs", "--press", "escape@connect:1")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(len(run.matching(r"\[\d+\.\d+\] press escape in connect 1$")), 1, "Escape pressed")
+    connects = run.dialogs("connect")
+    c.checks.equal([d[1] for d in connects], [1, 2], "connection dialogs")
+    c.within(gap([d[0] for d in connects], 1), 0.0, 1.5, "COM1 attempt ended by Escape (dialog 1 to 2)")
+    c.checks.equal(c.sims["COM1"].records(), [], "records on COM1")
+    c.expect_sent("COM2", expected, "COM2 device", statuses=[1, 1, 1])
+    c.expect_transfer_dialogs(run, [33, 66, 100])
+    c.finish(run)
+
+
+@case
+def escape_in_transfer_abandons_one_record(c):
+    """Escape in transfer dialog 1: no box, records 2 and 3 still sent, result 0."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    delay_ms = 1500
+    c.start_sims(com1=["--delay-ms", str(delay_ms)], com2=[])
+    run = c.host(path, "--log-dialogs", "--answer-boxes", "--press", "escape@transfer:1")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(len(run.matching(r"\[\d+\.\d+\] press escape in transfer 1$")), 1, "Escape pressed")
+    c.checks.equal(run.boxes(), [], "message boxes")
+    c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
+    c.expect_transfer_dialogs(run, [33, 66, 100])
+    # Record 1 was on the line when Escape came; the device still gets it whole.
+    records = c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 1, 1])
+    if len(records) == 3:
+        # Record 2's request may begin only after record 1's (abandoned) request ended.
+        note_times = c.sims["COM1"].requests(RECORD_CODE)
+        if len(note_times) == 3:
+            c.within(note_times[1] - note_times[0], delay_ms / 1000 - 0.1, RECORD_TIMEOUT_S,
+                     "record 1 to record 2 on the line (record 2 waits for record 1's reply)")
+    c.finish(run)
+
+
+@case
+def reentry_gives_1(c):
+    """ImEx called again from the progress callback, and from a second thread: 1; the outer call goes on."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    c.start_sims(com1=[], com2=[])
+    runs = []
+    for flag, line in (("--reenter", "reentry result"), ("--reenter-thread", "reentry-thread result")):
+        run = c.host(path, flag)
+        runs.append(run)
+        c.checks.equal([int(m[1]) for m in run.matching(line + r" (-?\d+)$")], [1], f"{flag}: {line}")
+        c.checks.equal(run.results(), [0], f"{flag}: outer result")
+        c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], f"{flag}: progress callbacks (outer call only)")
+    c.stop_all()
+    c.expect_sent("COM1", expected * 2, "COM1 device (each outer call once)")
+    c.checks.equal(len(c.sims["COM1"].requests(PROBE_CODE)), 2, "probes on COM1 (no connection by a re-entry)")
+    c.finish(runs[-1])
+
+
+@case
+def twenty_transfers_keep_handles(c):
+    """Twenty transfers in one process end with the handle and thread counts they began with."""
+    path = build_file(c.workdir, "one", "00\t姓名\t张伟\n10\t手机\t13812345678\n")
+    expected = payloads(path)
+    c.start_sims(com1=[], com2=[])
+    run = c.host(path, "--repeat", "20", "--report-handles")
+    c.stop_all()
+    c.checks.equal(run.results(), [0] * 20, "results")
+    before = run.matching(r"handles before (\d+) threads (\d+)$")
+    after = run.matching(r"handles after (\d+) threads (\d+)$")
+    if c.checks.expect(before and after, "handle report lines missing"):
+        hb, tb, ha, ta = int(before[0][1]), int(before[0][2]), int(after[0][1]), int(after[0][2])
+        print(f"handles before {hb} after {ha}; threads before {tb} after {ta}")
+        c.checks.equal(ha, hb, "handles after twenty transfers")
+        c.checks.equal(ta, tb, "threads after twenty transfers")
+    c.expect_sent("COM1", expected * 20, "COM1 device")
+    c.finish(run)
+
+
+@case
+def independent_host(c):
+    """hostcheck, written apart from the library's headers, calls ImEx by name and ordinal."""
+    if not c.options.hostcheck:
+        raise CaseFailure("--hostcheck PATH is needed for this case")
+    path = build_file(c.workdir, "two", contacts(2))
+    expected = payloads(path)
+    dll_dir = os.path.join(c.workdir, "dll")
+    os.makedirs(dll_dir, exist_ok=True)
+    dll = os.path.join(dll_dir, "imex.dll")
+    shutil.copyfile(os.path.join(os.path.dirname(c.options.imexhost), "imex.dll"), dll)
+    c.start_sims(com1=[], com2=[])
+    run = run_windows(c.options.hostcheck, [win_path(dll), win_path(path)], c.workdir)
+    c.stop_all()
+    c.checks.equal(run.code, 0, "hostcheck exit code (calling convention, callback thread)")
+    c.checks.equal(run.texts(), ["callbacks: (1,2) (2,2)", "result: 0"], "hostcheck output")
+    c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 1])
+    c.finish(run)
+
+
+@case
+def screenshots(c):
+    """PNGs of the connection and transfer dialogs and of both message boxes, in $IMEX_ARTIFACTS."""
+    path = build_file(c.workdir, "two", THREE_CONTACTS.split("\n\n")[0] + "\n\n" + THREE_CONTACTS.split("\n\n")[1])
+    shots = os.path.join(c.workdir, "shots")
+    shutil.rmtree(shots, ignore_errors=True)
+    os.makedirs(shots)
+    # Replies held back 800 ms keep each dialog up for its picture; record 1 is
+    # refused (first box), record 2 never answered (line-fault box after 20 s).
+    c.start_sims(com1=["--delay-ms", "800", "--refuse-every", "1", "--stop-after", "1"], com2=[])
+    run = c.host(path, "--log-dialogs", "--answer-boxes=1000", "--screenshots", win_path(shots))
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal([(b[1], b[2]) for b in run.boxes()],
+                   [(BOX_CAPTION, RECORD_REFUSED_TEXT), (BOX_CAPTION, LINE_FAULT_TEXT)], "message boxes")
+    out_dir = os.path.join(ARTIFACTS, "screenshots")
+    os.makedirs(out_dir, exist_ok=True)
+    wanted = ["connect-1", "transfer-1", "transfer-2", "box-1", "box-2"]
+    for name in wanted:
+        bmp = os.path.join(shots, name + ".bmp")
+        if not c.checks.expect(os.path.exists(bmp), f"no screenshot {name}.bmp"):
+            continue
+        png = os.path.join(out_dir, name + ".png")
+        subprocess.run(["convert", bmp, png], check=True)
+        colours = subprocess.run(["convert", png, "-format", "%k", "info:"], capture_output=True,
+                                 text=True).stdout.strip()
+        # A rendered dialog has text on a face: more than two colours.
+        c.checks.expect(colours.isdigit() and int(colours) > 2, f"{name}.png holds {colours} colour(s)")
+        print(f"screenshot {png} ({colours} colours)")
+    c.finish(run)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("case", nargs="?", choices=sorted(CASES))
+    parser.add_argument("--list", action="store_true", help="list the cases")
+    parser.add_argument("--imexhost", help="path of imexhost.exe (imex.dll beside it)")
+    parser.add_argument("--hostcheck", help="path of hostcheck.exe")
+    parser.add_argument("--workdir", help="scratch directory for the case")
+    options = parser.parse_args()
+    if options.list:
+        for name in sorted(CASES):
+            print(f"{name}: {CASES[name].__doc__.split(chr(10))[0]}")
+        return 0
+    if not options.case or not options.imexhost:
+        parser.print_usage(sys.stderr)
+        return 2
+    for tool in (PDASIM, RECFILE):
+        if not os.access(tool, os.X_OK):
+            print(f"e2e: no native tool at {tool}: build the native preset first, or set IMEX_PDASIM "
+                  f"and IMEX_RECFILE", file=sys.stderr)
+            return 2
+    options.workdir = os.path.abspath(options.workdir or os.path.join(REPO, "build", "e2e-work", options.case))
+    shutil.rmtree(options.workdir, ignore_errors=True)
+    os.makedirs(options.workdir)
+    c = Case(options)
+    start = time.monotonic()
+    try:
+        CASES[options.case](c)
+    except CaseFailure as failure:
+        c.stop_all()
+        print(f"FAIL {options.case} ({time.monotonic() - start:.1f} s)\n{failure}\n(work files: {options.workdir})")
+        return 1
+    except BaseException:
+        c.stop_all()
+        raise
+    print(f"PASS {options.case} ({time.monotonic() - start:.1f} s)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
