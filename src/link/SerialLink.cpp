@@ -97,8 +97,8 @@ void SerialLink::PostDone(WPARAM success, const uint8_t* message)
 void SerialLink::FailAtOnce()
 {
     InterlockedExchange(&claim, CLAIMED_BY_INTERFACE);
-    InterlockedExchange(&running, 0);
     PostDone(0, request);
+    InterlockedExchange(&running, 0);
 }
 
 void SerialLink::EndWorkers()
@@ -107,16 +107,17 @@ void SerialLink::EndWorkers()
     // a request still running is abandoned without a completion.
     TryClaim(CLAIMED_BY_INTERFACE);
     if (cancelEvent != nullptr) SetEvent(cancelEvent);
-    // The sender bounds every wait of its own, so joining it cannot hang.
-    if (senderThread != nullptr) {
-        WaitForSingleObject(senderThread, INFINITE);
-        CloseHandle(senderThread);
-        senderThread = nullptr;
-    }
+    // The watcher goes first: it may still wait on the sender's handle.
+    // The sender bounds every wait of its own, so neither join can hang.
     if (watcherThread != nullptr) {
         WaitForSingleObject(watcherThread, INFINITE);
         CloseHandle(watcherThread);
         watcherThread = nullptr;
+    }
+    if (senderThread != nullptr) {
+        WaitForSingleObject(senderThread, INFINITE);
+        CloseHandle(senderThread);
+        senderThread = nullptr;
     }
     InterlockedExchange(&running, 0);
 }
@@ -171,9 +172,9 @@ DWORD SerialLink::SenderMain()
     if (!SendFrame(request, MessageLength(request))) {
         if (CancelRequested()) return claim == CLAIMED_BY_WATCHER ? cancelledResult : SENDER_STOPPED;
         if (TryClaim(CLAIMED_BY_SENDER)) {
-            InterlockedExchange(&running, 0);
             PostDone(0, request);
             SetEvent(doneEvent);
+            InterlockedExchange(&running, 0);
         }
         return SENDER_NOT_SENT;
     }
@@ -187,9 +188,11 @@ DWORD SerialLink::SenderMain()
     }
 
     if (TryClaim(CLAIMED_BY_SENDER)) {
-        InterlockedExchange(&running, 0);
         SetEvent(doneEvent);
         PostDone(1, reply);
+        // Only now: a dialog waiting for this request to end must not point
+        // the link at its own window while the completion is being posted.
+        InterlockedExchange(&running, 0);
     }
     return SENDER_REPLIED;
 }
@@ -208,7 +211,7 @@ DWORD SerialLink::WatcherMain()
     // Once the sender is gone no port operation is outstanding, so the
     // handler of this message may begin the next request at once.
     WaitForSingleObject(senderThread, INFINITE);
-    InterlockedExchange(&running, 0);
     PostDone(0, request);
+    InterlockedExchange(&running, 0);
     return WATCHER_ENDED;
 }
