@@ -26,13 +26,21 @@ make_locale() {
     [ -f "$dir/zh_CN.UTF-8/LC_CTYPE" ] || { imex_log "cannot build the zh_CN.UTF-8 locale"; exit 125; }
 }
 
+# Inside the template the ports stand at a placeholder path, so one
+# template serves every checkout; each working prefix gets its own.
+PORTS_PLACEHOLDER=/imex-wine-ports
+TEMPLATE_VERSION=3
+# Creating a prefix is slow (minutes where Wine runs under emulation), so the
+# finished template is also kept machine-wide, keyed by Wine's version.
+: "${IMEX_WINE_CACHE=/var/cache/imex-wine}"
+
 write_registry() {
     local reg="$1"
     {
         printf 'REGEDIT4\n\n'
         printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
         for n in $(seq 1 $PORT_COUNT); do
-            printf '"COM%d"="%s"\n' "$n" "$IMEX_WINE_PORTS/COM$n"
+            printf '"COM%d"="%s"\n' "$n" "$PORTS_PLACEHOLDER/COM$n"
         done
         printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
         printf '"SimSun"="WenQuanYi Micro Hei"\n'
@@ -44,26 +52,52 @@ write_registry() {
     } > "$reg"
 }
 
+template_key() {
+    printf '%s ports=%s v%s\n' "$(wine --version 2>/dev/null)" "$PORT_COUNT" "$TEMPLATE_VERSION"
+}
+
+cached_template() {
+    [ -n "$IMEX_WINE_CACHE" ] || return 1
+    printf '%s/template-%s' "$IMEX_WINE_CACHE" "$(template_key | sha1sum | cut -c1-16)"
+}
+
 make_template() {
     local stamp="$IMEX_WINE_TEMPLATE/.imex-template"
-    local want
-    want="$(wine --version 2>/dev/null) ports=$PORT_COUNT dir=$IMEX_WINE_DIR v2"
+    local want cache
+    want=$(template_key)
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then return 0; fi
-    imex_log "creating the template prefix in $IMEX_WINE_TEMPLATE (about 15 s, once)"
     rm -rf "$IMEX_WINE_TEMPLATE"
-    mkdir -p "$IMEX_WINE_PORTS"
+    cache=$(cached_template || true)
+    if [ -n "$cache" ] && [ -f "$cache/.imex-template" ] && [ "$(cat "$cache/.imex-template")" = "$want" ]; then
+        imex_log "copying the template prefix from $cache"
+        cp -a "$cache" "$IMEX_WINE_TEMPLATE"
+        return 0
+    fi
+    imex_log "creating the template prefix in $IMEX_WINE_TEMPLATE (once; minutes under emulation)"
     local reg="$IMEX_WINE_DIR/imex-prefix.reg"
     write_registry "$reg"
-    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wineboot -i >"$IMEX_WINE_DIR/wineboot.log" 2>&1
-    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wine regedit /S "$reg" >>"$IMEX_WINE_DIR/wineboot.log" 2>&1
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wineboot -i >"$IMEX_WINE_DIR/wineboot.log" 2>&1 || true
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wine regedit /S "$reg" >>"$IMEX_WINE_DIR/wineboot.log" 2>&1 || true
     WINEPREFIX="$IMEX_WINE_TEMPLATE" wineserver -w || true
+    if ! grep -q "$PORTS_PLACEHOLDER/COM1" "$IMEX_WINE_TEMPLATE/system.reg" 2>/dev/null; then
+        imex_log "creating the prefix failed; see $IMEX_WINE_DIR/wineboot.log"
+        exit 125
+    fi
     printf '%s\n' "$want" > "$stamp"
+    if [ -n "$cache" ] && mkdir -p "$IMEX_WINE_CACHE" 2>/dev/null; then
+        local partial="$cache.partial.$$"
+        if cp -a "$IMEX_WINE_TEMPLATE" "$partial" 2>/dev/null && mv -T "$partial" "$cache" 2>/dev/null; then
+            imex_log "kept the template in $cache for later runs"
+        fi
+        rm -rf "$partial"
+    fi
 }
 
 fresh_prefix() {
     stop_wine
     rm -rf "$WINEPREFIX"
     cp -a "$IMEX_WINE_TEMPLATE" "$WINEPREFIX"
+    sed -i "s|$PORTS_PLACEHOLDER/|$IMEX_WINE_PORTS/|g" "$WINEPREFIX/system.reg"
 }
 
 stop_wine() {

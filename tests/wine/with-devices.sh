@@ -5,8 +5,10 @@
 #
 # Each --sim starts `pdasim --pty $IMEX_WINE_DIR/ports/COMn ARGS` (so Wine's
 # COMn reaches it with nothing in between) and waits until it says it is
-# ready. After COMMAND, Wine is stopped before the simulators, so that no
-# Wine process sees its port hang up. Exit code: COMMAND's.
+# ready. The simulators are stopped only after COMMAND has ended, when no
+# Wine program holds their ports any more; the Wine server itself is left
+# running for the next test (starting it is the slow part of every run).
+# Exit code: COMMAND's.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wineenv.sh"
 
@@ -16,10 +18,6 @@ workdir=$(mktemp -d)
 pids=()
 
 stop_all() {
-    if [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1 || true
-        wineserver -w >/dev/null 2>&1 || true
-    fi
     for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$workdir"
