@@ -282,7 +282,9 @@ class Case:
             self.sims[port] = Sim(port, ["--silent"] if args is None else args, self.workdir)
 
     def stop_all(self):
-        stop_wine()
+        # The Windows program has ended, so no Wine process holds a port; the
+        # server stays up for the next case (its cold start costs minutes
+        # where Wine runs under emulation). A hung program stops Wine itself.
         for sim in self.sims.values():
             sim.stop()
 
