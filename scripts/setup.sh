@@ -15,6 +15,8 @@ PACKAGES=(
     # running it: 32-bit Wine, an X server without a screen, Chinese fonts,
     # the zh_CN locale sources, screenshots
     wine wine32:i386 xvfb fonts-wqy-microhei locales x11-apps imagemagick
+    # a native (64-bit) wine server; the 32-bit one would run emulated below
+    wine64
     # i386 user-mode emulation for kernels that cannot run 32-bit code
     qemu-user-static
 )
