@@ -19,7 +19,7 @@ constexpr DWORD WRITE_TIMEOUT_PER_BYTE_MS = 2;   // per-byte part of the write t
 constexpr DWORD IO_WAIT_MARGIN_MS = 1000;        // slack over the port's own time-outs
 constexpr DWORD CANCEL_WAIT_MS = 1000;           // wait for a cancelled operation to finish
 constexpr DWORD READ_FAILURE_PAUSE_MS = 50;      // keeps a dead port from spinning a core
-constexpr size_t READ_BUFFER_SIZE = 256;
+constexpr size_t PORT_READ_BUFFER_SIZE = 256;
 
 class FramedPort {
 public:
@@ -76,7 +76,7 @@ private:
     // Set when a cancelled operation did not finish in time: its completion
     // record may still be in use, so no further I/O is started until Close.
     bool ioStuck = false;
-    uint8_t readBuffer[READ_BUFFER_SIZE] = {};
+    uint8_t readBuffer[PORT_READ_BUFFER_SIZE] = {};
     size_t readPosition = 0;
     size_t readCount = 0;
 };

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "../module/ModuleObjects.h"
+#include "ModuleObjects.h"
 #include "TransferDriver.h"
 #include "imex.h"
 

@@ -144,7 +144,7 @@ const uint8_t* RecordFile::Span(int64_t offset, int32_t count) noexcept
         return buffer + (offset - bufferStart);
     // Callers never ask beyond the data area, so a short read means the
     // file changed under us or the platform failed.
-    int32_t got = input.ReadAt(offset, buffer, READ_BUFFER_SIZE);
+    int32_t got = input.ReadAt(offset, buffer, FILE_READ_BUFFER_SIZE);
     if (got < count) {
         bufferLength = 0;
         Fail(FileProblem::READ_ERROR, offset);

@@ -30,7 +30,7 @@ constexpr int64_t COUNT_FIELD_OFFSET = 9;
 constexpr int32_t MIN_BODY_LENGTH = 5;
 // The smallest entry: three empty strings, three terminators.
 constexpr int32_t MIN_ENTRY_SIZE = 3;
-constexpr int32_t READ_BUFFER_SIZE = 32 * 1024;
+constexpr int32_t FILE_READ_BUFFER_SIZE = 32 * 1024;
 
 // Why the reader stopped. Every problem but CANNOT_OPEN and READ_ERROR is a
 // broken file.
@@ -110,5 +110,5 @@ private:
     int64_t problemOffset = 0;
     int64_t bufferStart = 0;
     int32_t bufferLength = 0;
-    uint8_t buffer[READ_BUFFER_SIZE];
+    uint8_t buffer[FILE_READ_BUFFER_SIZE];
 };

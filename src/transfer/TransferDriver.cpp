@@ -151,7 +151,7 @@ int32_t RunTransfer(TransferHost& host, RecordFile& file, const char* path, Prog
 }  // namespace
 
 int32_t RunImEx(TransferHost& host, RecordFile& file, const char* path, int32_t mode, ProgressFn progress,
-                void* context) noexcept
+                void* context)
 {
     // A refused mode touches nothing, not even the busy flag, so it answers
     // 0 whether or not a transfer is running.

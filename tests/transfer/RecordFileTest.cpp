@@ -331,7 +331,7 @@ TEST(RecordFileBuffering, BlocksAcrossBufferBoundariesReadTheSame)
 {
     // Blocks that straddle the read buffer's edges at every small offset.
     for (size_t shift = 0; shift < 8; ++shift) {
-        std::string junk(static_cast<size_t>(READ_BUFFER_SIZE) - 20 + shift, 'j');
+        std::string junk(static_cast<size_t>(FILE_READ_BUFFER_SIZE) - 20 + shift, 'j');
         std::string bytes = RecordFileBuilder().Junk(junk).Block({{"00", "", "Li"}, {"12", "Tel", "123"}}).Finish();
         ReadOutcome out;
         ReadRecordFile(bytes, out);
