@@ -79,13 +79,12 @@ if build windows; then
     export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
     export IMEX_ARTIFACTS="$repo/build/artifacts"
     mkdir -p "$IMEX_ARTIFACTS"
-    if bash tests/wine/winerun.sh --init; then
+    if bash tests/wine/winerun.sh --init && bash tests/wine/winerun.sh --warm; then
         run_ctest windows --preset windows
     else
         failed_phases+=("Wine prefix"); total_failed=$((total_failed + 1))
     fi
-    source tests/wine/wineenv.sh
-    wineserver -k >/dev/null 2>&1 || true
+    bash tests/wine/winerun.sh --stop
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
 else
     failed_phases+=("windows build"); total_failed=$((total_failed + 1))

@@ -3,6 +3,9 @@
 #
 #   winerun.sh --init                  create the template prefix if needed and
 #                                      copy it to a fresh working prefix
+#   winerun.sh --warm                  start the Wine server for good and wait
+#                                      for Wine's session start-up to finish
+#   winerun.sh --stop                  stop the Wine server and its programs
 #   winerun.sh [--port COMn=PATH]... [--] PROGRAM.exe [ARGS...]
 #
 # The prefix is 32-bit, uses code page 936, renders Chinese texts with
@@ -146,10 +149,42 @@ cleanup() {
     fi
 }
 
-if [ "${1:-}" = "--init" ]; then
-    init fresh
-    exit 0
-fi
+# Starts the Wine server for good and lets Wine's session start-up (wineboot
+# and the services it starts, each a minute of CPU under emulation) finish,
+# so that the tests after it pay only for their own program.
+warm() {
+    init
+    wineserver -p >/dev/null 2>&1 || true
+    # One Wine program stays for the whole run (a cmd waiting on input that
+    # never comes): while it lives, the session and its services stay up.
+    if [ ! -f "$IMEX_WINE_DIR/keeper.pid" ] || ! kill -0 "$(cat "$IMEX_WINE_DIR/keeper.pid")" 2>/dev/null; then
+        sleep infinity | setsid "${IMEX_WINE_LOCALE[@]}" wine cmd >/dev/null 2>&1 &
+        pgrep -n -x sleep > "$IMEX_WINE_DIR/keeper.pid" || true
+    fi
+    for _ in $(seq 1 900); do
+        if pgrep -f 'cmd.exe|wine cmd' >/dev/null 2>&1 && ! pgrep -f 'wineboot.exe' >/dev/null 2>&1 \
+            && pgrep -f 'services.exe' >/dev/null 2>&1; then
+            return 0
+        fi
+        sleep 1
+    done
+    imex_log "Wine's session start-up did not finish within 15 minutes"
+    return 1
+}
+
+stop_all() {
+    stop_wine
+    if [ -f "$IMEX_WINE_DIR/keeper.pid" ]; then
+        kill "$(cat "$IMEX_WINE_DIR/keeper.pid")" 2>/dev/null || true
+        rm -f "$IMEX_WINE_DIR/keeper.pid"
+    fi
+}
+
+case "${1:-}" in
+    --init) init fresh; exit 0 ;;
+    --warm) warm; exit 0 ;;
+    --stop) stop_all; exit 0 ;;
+esac
 
 while [ $# -gt 0 ]; do
     case "$1" in
