@@ -55,8 +55,11 @@ write_registry() {
     } > "$reg"
 }
 
+# Wine updates a prefix (minutes under emulation) at every session start
+# once wine.inf is newer than the prefix, so its time is part of the key.
 template_key() {
-    printf '%s ports=%s v%s\n' "$(wine --version 2>/dev/null)" "$PORT_COUNT" "$TEMPLATE_VERSION"
+    printf '%s inf=%s ports=%s v%s\n' "$(wine --version 2>/dev/null)" \
+        "$(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null)" "$PORT_COUNT" "$TEMPLATE_VERSION"
 }
 
 cached_template() {
