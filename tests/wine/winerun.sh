@@ -203,6 +203,18 @@ while [ $# -gt 0 ]; do
 done
 [ $# -ge 1 ] || { echo "usage: winerun.sh [--init] [--port COMn=PATH]... [--] PROGRAM.exe [ARGS...]" >&2; exit 125; }
 
+if i386_emulated; then
+    if [ "${IMEX_NEEDS_SERIAL_IO:-}" = 1 ]; then
+        echo "SKIPPED: $IMEX_SKIP_REASON" >&2
+        exit "$IMEX_SKIP_CODE"
+    fi
+    # Test programs name the cases that need the port; GoogleTest reads this.
+    if [ -n "${IMEX_EMULATED_GTEST_FILTER:-}" ]; then
+        export GTEST_FILTER="$IMEX_EMULATED_GTEST_FILTER"
+        echo "winerun: under emulation only $GTEST_FILTER ($IMEX_SKIP_REASON)" >&2
+    fi
+fi
+
 init
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then start_xvfb; fi
