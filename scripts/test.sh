@@ -10,6 +10,7 @@ repo=$(pwd)
 say() { printf '\n=== %s\n' "$*"; }
 total_passed=0
 total_failed=0
+total_skipped=0
 failed_phases=()
 
 # Runs ctest with the given arguments and adds its counts to the totals.
@@ -18,7 +19,7 @@ run_ctest() {
     local log
     log=$(mktemp)
     ctest "$@" 2>&1 | tee "$log"
-    local line passed failed all
+    local line passed failed all skipped
     line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
     if [ -z "$line" ]; then
         failed_phases+=("$phase (no test summary)")
@@ -26,8 +27,10 @@ run_ctest() {
     else
         failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
         all=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-        passed=$((all - failed))
+        skipped=$(grep -cE '\(Skipped\)$' "$log" || true)
+        passed=$((all - failed - skipped))
         total_passed=$((total_passed + passed))
+        total_skipped=$((total_skipped + skipped))
         total_failed=$((total_failed + failed))
         [ "$failed" -eq 0 ] || failed_phases+=("$phase")
     fi
@@ -94,5 +97,8 @@ say "summary"
 if [ ${#failed_phases[@]} -gt 0 ]; then
     echo "failed: ${failed_phases[*]}"
 fi
-echo "${total_passed} passed, ${total_failed} failed"
+if [ "$total_skipped" -gt 0 ]; then
+    echo "skipped tests say why above (ctest lists them as \"did not run\")"
+fi
+echo "${total_passed} passed, ${total_failed} failed, ${total_skipped} skipped"
 [ "$total_failed" -eq 0 ]
