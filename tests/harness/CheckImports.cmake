@@ -1,11 +1,12 @@
-# Fails unless DLL is a PE32 i386 file that exports ImEx at ordinal 1 and
-# imports nothing but system DLLs.
+# Fails unless DLL is a PE file of the expected FORMAT (pei-i386 or
+# pei-x86-64) that exports ImEx at ordinal 1 and imports nothing but system
+# DLLs.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
-if(NOT dump MATCHES "file format pei-i386")
-  message(FATAL_ERROR "${DLL} is not a PE32 i386 file")
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+  message(FATAL_ERROR "${DLL} is not of the file format ${FORMAT}")
 endif()
 if(NOT dump MATCHES "\\[ *0\\] \\+base\\[ *1\\][^\n]*\n")
   message(FATAL_ERROR "${DLL} has no export at ordinal 1")

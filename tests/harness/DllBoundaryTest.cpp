@@ -56,6 +56,7 @@ protected:
     IMEX_FUNCTION imEx = nullptr;
 };
 
+#if defined(__i386__)
 // Pushes the seven arguments itself, calls, and reports how far the stack
 // pointer moved across the call: 0 when the callee removed its 28 bytes.
 template <int MODE>
@@ -81,8 +82,14 @@ int CallMeasuringStack(IMEX_FUNCTION function, const char* path, int32_t* stackD
     *stackDelta = delta;
     return result;
 }
+#endif
 
 }  // namespace
+
+#if defined(__x86_64__)
+// CallCheck64.S: a Win64 call with patterned callee-saved registers.
+extern "C" int CallImExChecked(IMEX_FUNCTION function, const char* path, int mode, unsigned* changed);
+#endif
 
 TEST_F(ImExDll, IsExportedByNameAndAtOrdinalOne) {
     FARPROC byOrdinal = GetProcAddress(dll, MAKEINTRESOURCEA(1));
@@ -93,6 +100,7 @@ TEST_F(ImExDll, IsExportedByNameAndAtOrdinalOne) {
     EXPECT_EQ(GetProcAddress(dll, MAKEINTRESOURCEA(2)), nullptr);
 }
 
+#if defined(__i386__)
 TEST_F(ImExDll, RemovesItsTwentyEightBytesOfArguments) {
     int32_t delta = -1;
     EXPECT_EQ(CallMeasuringStack<0>(imEx, "Z:\\no\\such\\file.rec", &delta), IMEX_RESULT_OK);
@@ -102,6 +110,17 @@ TEST_F(ImExDll, RemovesItsTwentyEightBytesOfArguments) {
               IMEX_RESULT_CANNOT_OPEN);
     EXPECT_EQ(delta, 0) << "mode 1: the stack pointer moved by " << delta << " bytes";
 }
+#elif defined(__x86_64__)
+TEST_F(ImExDll, KeepsTheStackPointerAndCalleeSavedRegisters) {
+    // Bit 0 the stack pointer, then rbx, rbp, rdi, rsi, r12-r15, xmm6, xmm15.
+    unsigned changed = 0xFFFFFFFFu;
+    EXPECT_EQ(CallImExChecked(imEx, "Z:\\no\\such\\file.rec", 0, &changed), IMEX_RESULT_OK);
+    EXPECT_EQ(changed, 0u) << "mode 0: registers changed across the call, mask 0x" << std::hex << changed;
+    changed = 0xFFFFFFFFu;
+    EXPECT_EQ(CallImExChecked(imEx, "Z:\\no\\such\\file.rec", 1, &changed), IMEX_RESULT_CANNOT_OPEN);
+    EXPECT_EQ(changed, 0u) << "mode 1: registers changed across the call, mask 0x" << std::hex << changed;
+}
+#endif
 
 TEST_F(ImExDll, ModesOtherThanOneReturnZeroWithoutTouchingTheFile) {
     const std::string missing = TempPath("imex-missing.rec");
