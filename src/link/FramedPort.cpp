@@ -21,12 +21,12 @@ bool FramedPort::Open(const char* portName)
     SetupComm(port, PORT_QUEUE_SIZE, PORT_QUEUE_SIZE);
     PurgeComm(port, PORT_PURGE_ALL);
 
-    // MAXDWORD/MAXDWORD/constant: a read returns at once with whatever has
-    // arrived, or waits up to the constant for the first byte. Reading in
-    // runs this way keeps up with the line where one-byte reads do not.
+    // MAXDWORD/0/constant: a one-byte read completes as soon as a byte is
+    // there, or fails after the constant. ReadByte asks for more than one
+    // byte only when the driver already holds them.
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = READ_TIMEOUT_MS;
     timeouts.WriteTotalTimeoutMultiplier = WRITE_TIMEOUT_PER_BYTE_MS;
     timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
@@ -115,9 +115,8 @@ FramedPort::IoOutcome FramedPort::FinishIo(OVERLAPPED& overlapped, DWORD boundMs
     }
 
     // Cancelled, past its bound, or the wait failed: the operation must not
-    // outlive this call. CancelIo only reaches I/O issued by this thread,
-    // which is why the worker that started it is the one that cancels.
-    CancelIo(port);
+    // outlive this call.
+    CancelIoEx(port, &overlapped);
     if (WaitForSingleObject(overlapped.hEvent, CANCEL_WAIT_MS) == WAIT_OBJECT_0) {
         // Bytes that arrived before the cancel are kept, so none is lost.
         if (!GetOverlappedResult(port, &overlapped, moved, FALSE) &&
@@ -140,7 +139,10 @@ bool FramedPort::WriteBytes(const uint8_t* data, size_t count)
     writeOverlapped.OffsetHigh = 0;
     const DWORD wanted = static_cast<DWORD>(count);
     DWORD written = 0;
-    if (WriteFile(port, data, wanted, &written, &writeOverlapped)) return written == wanted;
+    // With a completion record the count comes from GetOverlappedResult only.
+    if (WriteFile(port, data, wanted, nullptr, &writeOverlapped)) {
+        return GetOverlappedResult(port, &writeOverlapped, &written, FALSE) && written == wanted;
+    }
     if (GetLastError() != ERROR_IO_PENDING) return false;
 
     const DWORD boundMs = WRITE_TIMEOUT_PER_BYTE_MS * wanted + WRITE_TIMEOUT_MS + IO_WAIT_MARGIN_MS;
@@ -165,14 +167,27 @@ bool FramedPort::ReadByte(uint8_t* out)
 
     readPosition = 0;
     readCount = 0;
+    // What the driver already holds comes in one read; otherwise one byte
+    // is awaited. A longer read would wait out the whole time-out on some
+    // drivers (Wine's among them) even with bytes there, and one-byte reads
+    // alone fall behind the line.
+    DWORD wanted = 1;
+    DWORD lineErrors = 0;
+    COMSTAT status = {};
+    if (ClearCommError(port, &lineErrors, &status) && status.cbInQue > 0) {
+        wanted = status.cbInQue < sizeof(readBuffer) ? status.cbInQue : static_cast<DWORD>(sizeof(readBuffer));
+    }
+
     ResetEvent(readOverlapped.hEvent);
     readOverlapped.Offset = 0;
     readOverlapped.OffsetHigh = 0;
     DWORD got = 0;
-    if (!ReadFile(port, readBuffer, sizeof(readBuffer), &got, &readOverlapped)) {
+    if (ReadFile(port, readBuffer, wanted, nullptr, &readOverlapped)) {
+        if (!GetOverlappedResult(port, &readOverlapped, &got, FALSE)) got = 0;
+    } else {
         const DWORD error = GetLastError();
         if (error == ERROR_TIMEOUT) {
-            got = 0;
+            got = 0;  // Wine's way of saying "no byte"
         } else if (error != ERROR_IO_PENDING) {
             PauseAfterFailure();
             return false;
@@ -181,7 +196,7 @@ bool FramedPort::ReadByte(uint8_t* out)
             return false;
         }
     }
-    readCount = got < sizeof(readBuffer) ? got : sizeof(readBuffer);
+    readCount = got < wanted ? got : wanted;
     if (readCount == 0) return false;
     *out = readBuffer[readPosition++];
     return true;

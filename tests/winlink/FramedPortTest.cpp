@@ -32,7 +32,7 @@ TEST(FramedPortOpen, AppliesTheLineSettingsAndTimeouts)
     COMMTIMEOUTS timeouts = {};
     ASSERT_TRUE(GetCommTimeouts(port.port, &timeouts));
     EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
-    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 1000u);
     EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 2u);
     EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 1000u);
