@@ -85,7 +85,10 @@ void CountSentFrame(LinkStatistics& stats, size_t payloadLength)
     stats.framesSent += 1;
 }
 
-FrameReceiver::FrameReceiver(LinkStatistics& stats) : stats_(stats) {}
+FrameReceiver::FrameReceiver(LinkStatistics& stats, size_t receiveLimit)
+    : stats_(stats), receiveLimit_(receiveLimit < FRAME_BUFFER_SIZE ? receiveLimit : FRAME_BUFFER_SIZE)
+{
+}
 
 void FrameReceiver::Reset()
 {
@@ -96,7 +99,7 @@ void FrameReceiver::Reset()
 void FrameReceiver::Store(uint8_t byte)
 {
     // Bytes beyond the limit are dropped while the closing flag is awaited.
-    if (stored_ < FRAME_RECEIVE_LIMIT) {
+    if (stored_ < receiveLimit_) {
         frame_[stored_++] = byte;
         stats_.bytesReceived += 1;
     }

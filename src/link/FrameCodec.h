@@ -14,7 +14,10 @@ constexpr uint8_t ESCAPE_OFFSET = 0x20;
 
 constexpr size_t MAX_FRAME_PAYLOAD = 4090;    // largest payload a frame carries
 constexpr size_t FRAME_BUFFER_SIZE = 4092;    // payload plus FCS
-constexpr size_t FRAME_RECEIVE_LIMIT = 4091;  // most bytes stored for one received frame
+constexpr size_t FRAME_RECEIVE_LIMIT = 4091;  // most bytes the library stores for one received frame
+// A device must take every frame the library may send: the largest payload
+// with its FCS.
+constexpr size_t DEVICE_RECEIVE_LIMIT = MAX_FRAME_PAYLOAD + 2;
 constexpr size_t STUFFED_FRAME_SIZE = 8188;   // work area for a whole stuffed frame with flags
 
 constexpr uint16_t FCS_PRESET = 0xFFFF;
@@ -62,7 +65,9 @@ public:
         BAD,   // a frame was rejected (too long for the caller, or bad FCS)
     };
 
-    explicit FrameReceiver(LinkStatistics& stats);
+    // Stores at most `receiveLimit` bytes (payload and FCS) of one frame;
+    // at most FRAME_BUFFER_SIZE.
+    explicit FrameReceiver(LinkStatistics& stats, size_t receiveLimit = FRAME_RECEIVE_LIMIT);
 
     // Back to HUNT with nothing stored.
     void Reset();
@@ -80,6 +85,7 @@ private:
     Result EndFrame(uint8_t* buffer, size_t* inOutLength);
 
     LinkStatistics& stats_;
+    const size_t receiveLimit_;
     State state_ = HUNT;
     size_t stored_ = 0;
     uint8_t frame_[FRAME_BUFFER_SIZE];

@@ -128,6 +128,23 @@ TEST_F(PdaSim, AnswersProbeInfoAndRecordAndLogsRecord)
         << l;
 }
 
+TEST_F(PdaSim, TakesTheLargestRecordTheLibrarySends)
+{
+    // 4084 data bytes make a 4090-byte message, the largest frame payload;
+    // bytes that need stuffing make its wire form longer still.
+    Launch();
+    Bytes data(MAX_RECORD_DATA);
+    for (size_t k = 0; k < data.size(); ++k)
+        data[k] = static_cast<uint8_t>(k % 7 == 0 ? FRAME_FLAG : 0x30 + k % 10);
+    Bytes request = Record(data);
+    ASSERT_EQ(request.size(), MAX_FRAME_PAYLOAD);
+    Bytes reply = Exchange(request, 0x87);
+    EXPECT_EQ(reply, (Bytes{0x87, 0x01, 0x00, 0x01}));
+    std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"length\":4084,"), std::string::npos) << lines[0].substr(0, 120);
+}
+
 TEST_F(PdaSim, SilentAnswersNothing)
 {
     Launch({"--silent"});

@@ -134,7 +134,7 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     LinkStatistics stats;
-    FrameReceiver receiver(stats);
+    FrameReceiver receiver(stats, DEVICE_RECEIVE_LIMIT);
     static uint8_t input[4096];
     static uint8_t payload[FRAME_BUFFER_SIZE];
     uint32_t badSeen = 0;
