@@ -8,7 +8,9 @@
 #   winerun.sh --stop                  stop the Wine server and its programs
 #   winerun.sh [--port COMn=PATH]... [--] PROGRAM.exe [ARGS...]
 #
-# The prefix is 32-bit, uses code page 936, renders Chinese texts with
+# IMEX_WINE_ARCH (win32 or win64, see wineenv.sh) picks the prefix and
+# Wine's loader; each architecture has its own prefix and template. The
+# prefix uses code page 936, renders Chinese texts with
 # WenQuanYi and shows dialogs without the 2 s delay of a missing window
 # manager. COM1..COM9 are mapped once, in the registry, to the symlinks
 # $IMEX_WINE_DIR/ports/COMn; --port points such a link at a device path
@@ -32,10 +34,11 @@ make_locale() {
 # Inside the template the ports stand at a placeholder path, so one
 # template serves every checkout; each working prefix gets its own.
 PORTS_PLACEHOLDER=/imex-wine-ports
-TEMPLATE_VERSION=3
-# Creating a prefix is slow (minutes where Wine runs under emulation), so the
-# finished template is also kept machine-wide, keyed by Wine's version.
-: "${IMEX_WINE_CACHE=/var/cache/imex-wine}"
+TEMPLATE_VERSION=4
+# The template lives under the build tree. Set IMEX_WINE_CACHE to a folder
+# to keep finished templates there too, keyed by Wine's version and the
+# architecture, for other checkouts of this machine.
+: "${IMEX_WINE_CACHE:=}"
 
 write_registry() {
     local reg="$1"
@@ -55,10 +58,10 @@ write_registry() {
     } > "$reg"
 }
 
-# Wine updates a prefix (minutes under emulation) at every session start
+# Wine updates a prefix at every session start
 # once wine.inf is newer than the prefix, so its time is part of the key.
 template_key() {
-    printf '%s inf=%s ports=%s v%s\n' "$(wine --version 2>/dev/null)" \
+    printf '%s %s inf=%s ports=%s v%s\n' "$("$IMEX_WINE_LOADER" --version 2>/dev/null)" "$IMEX_WINE_ARCH" \
         "$(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null)" "$PORT_COUNT" "$TEMPLATE_VERSION"
 }
 
@@ -79,14 +82,16 @@ make_template() {
         cp -a "$cache" "$IMEX_WINE_TEMPLATE"
         return 0
     fi
-    imex_log "creating the template prefix in $IMEX_WINE_TEMPLATE (once; minutes under emulation)"
+    imex_log "creating the $IMEX_WINE_ARCH template prefix in $IMEX_WINE_TEMPLATE (once)"
+    mkdir -p "$(dirname "$IMEX_WINE_TEMPLATE")"
     local reg="$IMEX_WINE_DIR/imex-prefix.reg"
     write_registry "$reg"
-    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wineboot -i >"$IMEX_WINE_DIR/wineboot.log" 2>&1 || true
-    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_env wine regedit /S "$reg" >>"$IMEX_WINE_DIR/wineboot.log" 2>&1 || true
-    WINEPREFIX="$IMEX_WINE_TEMPLATE" wineserver -w || true
+    local bootlog="$IMEX_WINE_DIR/wineboot-$IMEX_WINE_ARCH.log"
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_run wineboot -i >"$bootlog" 2>&1 || true
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_run regedit /S "$reg" >>"$bootlog" 2>&1 || true
+    WINEPREFIX="$IMEX_WINE_TEMPLATE" wine_server -w || true
     if ! grep -q "$PORTS_PLACEHOLDER/COM1" "$IMEX_WINE_TEMPLATE/system.reg" 2>/dev/null; then
-        imex_log "creating the prefix failed; see $IMEX_WINE_DIR/wineboot.log"
+        imex_log "creating the prefix failed; see $bootlog"
         exit 125
     fi
     printf '%s\n' "$want" > "$stamp"
@@ -108,17 +113,17 @@ fresh_prefix() {
 
 stop_wine() {
     if [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1 || true
-        wineserver -w >/dev/null 2>&1 || true
+        wine_server -k >/dev/null 2>&1 || true
+        wine_server -w >/dev/null 2>&1 || true
     fi
 }
 
 init() {
-    mkdir -p "$IMEX_WINE_DIR" "$IMEX_WINE_PORTS"
+    mkdir -p "$IMEX_WINE_DIR" "$IMEX_WINE_PORTS" "$(dirname "$WINEPREFIX")"
     make_locale
     # Wine's server outlives the commands that start it: it must not inherit
     # the lock's descriptor, or the lock would be held until it exits.
-    exec 9>"$IMEX_WINE_DIR/.lock"
+    exec 9>"$IMEX_WINE_DIR/.lock-$IMEX_WINE_ARCH"
     flock 9
     make_template 9>&-
     if [ "${1:-}" = fresh ] || [ ! -f "$WINEPREFIX/.imex-template" ]; then
@@ -153,34 +158,58 @@ cleanup() {
 }
 
 # Starts the Wine server for good and lets Wine's session start-up (wineboot
-# and the services it starts, each a minute of CPU under emulation) finish,
-# so that the tests after it pay only for their own program.
+# and the services it starts) finish, so that the tests after it pay only
+# for their own program.
+KEEPER_PID="$(dirname "$WINEPREFIX")/keeper.pid"
+
+keeper_alive() {
+    local pid
+    [ -f "$KEEPER_PID" ] || return 1
+    pid=$(cat "$KEEPER_PID")
+    [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = sleep ]
+}
+
 warm() {
     init
-    wineserver -p >/dev/null 2>&1 || true
+    wine_server -p >/dev/null 2>&1 || true
     # One Wine program stays for the whole run (a cmd waiting on input that
     # never comes): while it lives, the session and its services stay up.
-    if [ ! -f "$IMEX_WINE_DIR/keeper.pid" ] || ! kill -0 "$(cat "$IMEX_WINE_DIR/keeper.pid")" 2>/dev/null; then
-        sleep infinity | setsid "${IMEX_WINE_LOCALE[@]}" wine cmd >/dev/null 2>&1 &
-        pgrep -n -x sleep > "$IMEX_WINE_DIR/keeper.pid" || true
+    # The keeper is the sleep that holds cmd's input open; its own PID is
+    # recorded, so --stop ends exactly it.
+    if ! keeper_alive; then
+        { sleep infinity & echo $! > "$KEEPER_PID"; wait; } | setsid "${IMEX_WINE_LOCALE[@]}" "$IMEX_WINE_LOADER" cmd >/dev/null 2>&1 &
+        for _ in $(seq 1 50); do [ -s "$KEEPER_PID" ] && break; sleep 0.02; done
     fi
-    for _ in $(seq 1 900); do
-        if pgrep -f 'cmd.exe|wine cmd' >/dev/null 2>&1 && ! pgrep -f 'wineboot.exe' >/dev/null 2>&1 \
-            && pgrep -f 'services.exe' >/dev/null 2>&1; then
+    for _ in $(seq 1 300); do
+        if [ -n "$(own_wine_pids 'cmd\.exe')" ] && [ -z "$(own_wine_pids 'wineboot\.exe')" ] \
+            && [ -n "$(own_wine_pids 'services\.exe')" ]; then
             return 0
         fi
-        sleep 1
+        sleep 0.2
     done
-    imex_log "Wine's session start-up did not finish within 15 minutes"
+    imex_log "Wine's session start-up ($IMEX_WINE_ARCH) did not finish within 60 s"
     return 1
 }
 
 stop_all() {
     stop_wine
-    if [ -f "$IMEX_WINE_DIR/keeper.pid" ]; then
-        kill "$(cat "$IMEX_WINE_DIR/keeper.pid")" 2>/dev/null || true
-        rm -f "$IMEX_WINE_DIR/keeper.pid"
-    fi
+    if keeper_alive; then kill "$(cat "$KEEPER_PID")" 2>/dev/null || true; fi
+    rm -f "$KEEPER_PID"
+}
+
+# The program's own architecture must match the prefix's: a 64-bit program
+# in a 32-bit prefix cannot start, and the reverse runs the wrong build.
+check_program_arch() {
+    local program="$1" kind
+    [ -f "$program" ] || return 0
+    kind=$(file -b "$program" 2>/dev/null)
+    case "$kind" in
+        PE32+*) [ "$IMEX_WINE_ARCH" = win64 ] && return 0 ;;
+        PE32*) [ "$IMEX_WINE_ARCH" = win32 ] && return 0 ;;
+        *) return 0 ;;
+    esac
+    imex_log "$program is $kind, but IMEX_WINE_ARCH is $IMEX_WINE_ARCH"
+    exit 125
 }
 
 case "${1:-}" in
@@ -203,23 +232,13 @@ while [ $# -gt 0 ]; do
 done
 [ $# -ge 1 ] || { echo "usage: winerun.sh [--init] [--port COMn=PATH]... [--] PROGRAM.exe [ARGS...]" >&2; exit 125; }
 
-if i386_emulated; then
-    if [ "${IMEX_NEEDS_SERIAL_IO:-}" = 1 ]; then
-        echo "SKIPPED: $IMEX_SKIP_REASON" >&2
-        exit "$IMEX_SKIP_CODE"
-    fi
-    # Test programs name the cases that need the port; GoogleTest reads this.
-    if [ -n "${IMEX_EMULATED_GTEST_FILTER:-}" ]; then
-        export GTEST_FILTER="$IMEX_EMULATED_GTEST_FILTER"
-        echo "winerun: under emulation only $GTEST_FILTER ($IMEX_SKIP_REASON)" >&2
-    fi
-fi
+check_program_arch "$1"
 
 init
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then start_xvfb; fi
 set +e
-wine_env wine "$@"
+wine_run "$@"
 rc=$?
 set -e
 exit $rc

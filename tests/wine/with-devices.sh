@@ -12,10 +12,6 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wineenv.sh"
 
-if [ "${IMEX_NEEDS_SERIAL_IO:-}" = 1 ] && i386_emulated; then
-    echo "SKIPPED: $IMEX_SKIP_REASON" >&2
-    exit "$IMEX_SKIP_CODE"
-fi
 [ -x "$IMEX_PDASIM" ] || { echo "with-devices: no simulator at $IMEX_PDASIM (build the native preset first)" >&2; exit 125; }
 
 workdir=$(mktemp -d)

@@ -313,7 +313,7 @@ void Usage() {
         "  --press KEY@WHERE[:N] press escape or enter in the N-th connect or transfer dialog\n"
         "  --reenter             call ImEx again from inside the first progress callback\n"
         "  --reenter-thread      the same from a second thread\n"
-        "  --report-handles      print handle and thread counts before and after\n"
+        "  --report-handles      print handle and thread counts before, after each call and after\n"
         "  --screenshots DIR     save each dialog and box as DIR\\<kind>-<n>.bmp\n"
         "  Exit 100: the DLL cannot be loaded; 101: bad usage.\n");
 }
@@ -423,6 +423,11 @@ int main(int argc, char** argv) {
         result = imEx(0, 0, 0, options.recordFile, 0, options.mode,
                       options.nullCallback ? nullptr : OnProgress);
         std::printf("result %d: %s\n", result, ResultMeaning(result));
+        // Per call, so that what the first transfer sets up once (window
+        // classes, the system's own per-process objects) shows apart from
+        // what every transfer would leave behind.
+        if (options.reportHandles)
+            std::printf("handles after call %d: %u threads %u\n", call + 1, CountHandles(), CountThreads());
         std::fflush(stdout);
     }
     if (options.reportHandles) {
