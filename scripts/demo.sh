@@ -14,23 +14,22 @@ say() { printf '\n=== %s\n' "$*"; }
 
 say "setup"
 bash scripts/setup.sh
-say "build (native tools and the Windows DLL)"
+# The 32-bit DLL is the product; where this machine cannot run 32-bit
+# programs, the 64-bit build of the same sources stands in for it.
+if bash scripts/runs-i386.sh; then
+    preset=windows; arch=win32
+    say "this machine runs 32-bit programs: the demo uses the 32-bit imex.dll"
+else
+    preset=windows64; arch=win64
+    say "this machine does not run 32-bit programs: the demo uses the 64-bit imex.dll under wine64"
+fi
+export IMEX_WINE_ARCH=$arch
+say "build (native tools and the Windows DLL, $preset)"
 cmake --preset native >/dev/null && cmake --build --preset native -j2 --target pdasim
-cmake --preset windows >/dev/null && cmake --build --preset windows -j2 --target imex imexhost
+cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2 --target imex imexhost
 
 export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
-source tests/wine/wineenv.sh
-if i386_emulated; then
-    cmake --build --preset native -j2 --target recfile >/dev/null
-    say "transfer NOT run"
-    echo "This machine executes i386 code only under qemu-user emulation, where Wine crashes as"
-    echo "soon as a program does I/O on a serial port, so imex.dll cannot talk to the simulated"
-    echo "device here. Run scripts/demo.sh on a machine (or VM) that runs 32-bit x86 programs."
-    say "what the device would receive from $record_file (recfile dump)"
-    build/native/tools/recfile/recfile dump "$record_file"
-    exit 77
-fi
-say "Wine prefix"
+say "Wine prefix ($arch)"
 bash tests/wine/winerun.sh --init
 bash tests/wine/winerun.sh --warm
 trap 'bash tests/wine/winerun.sh --stop' EXIT
@@ -43,7 +42,7 @@ windows_path="Z:${record_file//\//\\}"
 say "transfer $record_file to the simulated device on COM1"
 set +e
 bash tests/wine/with-devices.sh --sim COM1 "--log $log --server-type 演示设备 --free-kb 2048" -- \
-    bash tests/wine/winerun.sh build/windows/tools/imexhost/imexhost.exe --answer-boxes "$windows_path"
+    bash tests/wine/winerun.sh "build/$preset/bin/imexhost.exe" --answer-boxes "$windows_path"
 rc=$?
 set -e
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests, the same under ASan/UBSan, bounded
 # fuzz runs, and the Windows tests of the real imex.dll under Wine (with
-# the device simulator on pseudo-terminals). Installs what is missing first.
+# the device simulator on pseudo-terminals), on the 32-bit build where the
+# machine runs 32-bit programs and on the 64-bit build everywhere. Installs
+# what is missing first.
 # Ends with one line "N passed, M failed"; exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -67,31 +69,44 @@ else
     failed_phases+=("fuzz build"); total_failed=$((total_failed + 1))
 fi
 
-if build windows; then
-    say "Windows tests under Wine"
-    xvfb_pid=""
-    if [ -z "${DISPLAY:-}" ]; then
-        fdfile=$(mktemp)
-        Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 1 100); do [ -s "$fdfile" ] && break; sleep 0.05; done
-        export DISPLAY=":$(tr -d '\n' <"$fdfile")"
-        rm -f "$fdfile"
-        echo "started Xvfb on $DISPLAY"
-    fi
-    export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
-    export IMEX_ARTIFACTS="$repo/build/artifacts"
-    mkdir -p "$IMEX_ARTIFACTS"
-    if bash tests/wine/winerun.sh --init && bash tests/wine/winerun.sh --warm; then
-        run_ctest windows --preset windows
-    else
-        failed_phases+=("Wine prefix"); total_failed=$((total_failed + 1))
-    fi
-    bash tests/wine/winerun.sh --stop
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+# The Windows suites: the 32-bit product where this machine runs 32-bit
+# programs, and the 64-bit build everywhere.
+if bash scripts/runs-i386.sh; then
+    windows_presets=(windows windows64)
 else
-    failed_phases+=("windows build"); total_failed=$((total_failed + 1))
+    windows_presets=(windows64)
+    say "this machine does not run 32-bit x86 programs: the Windows tests run on the 64-bit build only"
 fi
+
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+    fdfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 1 100); do [ -s "$fdfile" ] && break; sleep 0.05; done
+    export DISPLAY=":$(tr -d '\n' <"$fdfile")"
+    rm -f "$fdfile"
+    echo "started Xvfb on $DISPLAY"
+fi
+export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
+export IMEX_ARTIFACTS="$repo/build/artifacts"
+mkdir -p "$IMEX_ARTIFACTS"
+
+for preset in "${windows_presets[@]}"; do
+    if [ "$preset" = windows64 ]; then arch=win64; else arch=win32; fi
+    if ! build "$preset"; then
+        failed_phases+=("$preset build"); total_failed=$((total_failed + 1))
+        continue
+    fi
+    say "Windows tests under Wine: $preset ($arch)"
+    if IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --init && IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --warm; then
+        run_ctest "$preset" --preset "$preset"
+    else
+        failed_phases+=("Wine prefix $arch"); total_failed=$((total_failed + 1))
+    fi
+    IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --stop
+done
+if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
 
 say "summary"
 if [ ${#failed_phases[@]} -gt 0 ]; then

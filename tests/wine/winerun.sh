@@ -14,7 +14,8 @@
 # WenQuanYi and shows dialogs without the 2 s delay of a missing window
 # manager. COM1..COM9 are mapped once, in the registry, to the symlinks
 # $IMEX_WINE_DIR/ports/COMn; --port points such a link at a device path
-# (a pseudo-terminal, usually pdasim's). Without $DISPLAY an Xvfb is started
+# (a pseudo-terminal, usually pdasim's). Without $DISPLAY the program uses
+# the Xvfb that --warm started for the session, or else an Xvfb is started
 # for the program and stopped again afterwards. Exit code: the program's.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wineenv.sh"
@@ -106,6 +107,7 @@ make_template() {
 
 fresh_prefix() {
     stop_wine
+    stop_keeper
     rm -rf "$WINEPREFIX"
     cp -a "$IMEX_WINE_TEMPLATE" "$WINEPREFIX"
     sed -i "s|$PORTS_PLACEHOLDER/|$IMEX_WINE_PORTS/|g" "$WINEPREFIX/system.reg"
@@ -169,13 +171,35 @@ keeper_alive() {
     [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = sleep ]
 }
 
+SESSION_XVFB_PID="$(dirname "$WINEPREFIX")/xvfb.pid"
+SESSION_XVFB_DISPLAY="$(dirname "$WINEPREFIX")/xvfb.display"
+
+session_xvfb_alive() {
+    [ -f "$SESSION_XVFB_PID" ] && [ "$(cat "/proc/$(cat "$SESSION_XVFB_PID")/comm" 2>/dev/null)" = Xvfb ]
+}
+
 warm() {
     init
+    # Wine's session start-up needs a display; without one it never ends.
+    if [ -z "${DISPLAY:-}" ]; then
+        if session_xvfb_alive; then
+            export DISPLAY=":$(cat "$SESSION_XVFB_DISPLAY")"
+        else
+            start_xvfb
+            printf '%s\n' "$started_xvfb" > "$SESSION_XVFB_PID"
+            printf '%s\n' "${DISPLAY#:}" > "$SESSION_XVFB_DISPLAY"
+            started_xvfb=""  # the session's now: --stop ends it
+        fi
+    fi
     wine_server -p >/dev/null 2>&1 || true
     # One Wine program stays for the whole run (a cmd waiting on input that
     # never comes): while it lives, the session and its services stay up.
     # The keeper is the sleep that holds cmd's input open; its own PID is
     # recorded, so --stop ends exactly it.
+    if keeper_alive && [ -z "$(own_wine_pids 'cmd\.exe')" ]; then
+        # Its cmd went with an earlier server: start both again.
+        stop_keeper
+    fi
     if ! keeper_alive; then
         { sleep infinity & echo $! > "$KEEPER_PID"; wait; } | setsid "${IMEX_WINE_LOCALE[@]}" "$IMEX_WINE_LOADER" cmd >/dev/null 2>&1 &
         for _ in $(seq 1 50); do [ -s "$KEEPER_PID" ] && break; sleep 0.02; done
@@ -191,10 +215,16 @@ warm() {
     return 1
 }
 
-stop_all() {
-    stop_wine
+stop_keeper() {
     if keeper_alive; then kill "$(cat "$KEEPER_PID")" 2>/dev/null || true; fi
     rm -f "$KEEPER_PID"
+}
+
+stop_all() {
+    stop_wine
+    stop_keeper
+    if session_xvfb_alive; then kill "$(cat "$SESSION_XVFB_PID")" 2>/dev/null || true; fi
+    rm -f "$SESSION_XVFB_PID" "$SESSION_XVFB_DISPLAY"
 }
 
 # The program's own architecture must match the prefix's: a 64-bit program
@@ -236,7 +266,9 @@ check_program_arch "$1"
 
 init
 trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then start_xvfb; fi
+if [ -z "${DISPLAY:-}" ]; then
+    if session_xvfb_alive; then export DISPLAY=":$(cat "$SESSION_XVFB_DISPLAY")"; else start_xvfb; fi
+fi
 set +e
 wine_run "$@"
 rc=$?
