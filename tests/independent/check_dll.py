@@ -274,7 +274,8 @@ class HostRun:
 
 
 class Peer:
-    def __init__(self, ctx, port, behaviour="normal", refuse="", ignore="", delay=0, link=None):
+    def __init__(self, ctx, port, behaviour="normal", refuse="", ignore="", delay=0, link=None,
+                 extra=()):
         self.port = port
         self.log_path = os.path.join(ctx.scenario_dir, "%s.jsonl" % port)
         link = link or os.path.join(ctx.ports_dir, port)
@@ -284,6 +285,7 @@ class Peer:
             cmd += ["--refuse", refuse]
         if ignore:
             cmd += ["--ignore", ignore]
+        cmd += list(extra)
         self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      start_new_session=True)
         ready, _, _ = select.select([self.proc.stdout], [], [], 10)
@@ -807,6 +809,45 @@ def scenario_second_call(ctx):
     return f
 
 
+def scenario_chatty_device(ctx):
+    """Before each reply the device sends noise, a frame with a bad FCS, a
+    reply with another code and one whose length field disagrees; the
+    replies' own bytes need stuffing. Only the true replies may count."""
+    f = Findings()
+    data, payloads = simple_file(3, 17)
+    rec = ctx.write("chatty.rec", data)
+    com1 = ctx.peer("COM1", refuse="2", extra=["--chaff", "--taken-status", "0x7e",
+                                               "--free-kb", "0x7d7e", "--server-type", "~}~"])
+    com2 = ctx.peer("COM2")
+    run = ctx.host(rec)
+    ctx.end()
+    check_host(f, run, [(callbacks_text(3), 0)], boxes=["%s | %s" % (ctx.caption, BOX_REFUSED)])
+    check_transfer(f, "COM1", com1.log(), payloads)
+    f.expect(not com2.log(), "COM2 was used: %s" % compress(kinds(com2.log())))
+    return f
+
+
+def scenario_many_random_blocks(ctx):
+    """Sixty seeded blocks of every kind the generator makes (notes at the
+    edge of their room, displacing values, e-mail candidates, unknown
+    codes, NULs inside strings), junk between blocks."""
+    f = Findings()
+    rng = random.Random(20261209)
+    while True:
+        blocks = [short_entries(rng) for _ in range(60)]
+        data = b"".join(genrecfiles.junk(rng, 6) + block(e) for e in blocks) + trailer(len(blocks))
+        if data.count(START) == len(blocks) and data.count(MAGIC) == 1:
+            break
+    payloads = checked_payloads(data, [payload_of(e) for e in blocks])
+    rec = ctx.write("many.rec", data)
+    com1 = ctx.peer("COM1")
+    run = ctx.host(rec)
+    ctx.end()
+    check_host(f, run, [(callbacks_text(len(blocks)), 0)])
+    check_transfer(f, "COM1", com1.log(), payloads)
+    return f
+
+
 def scenario_second_call_probe_filler(ctx):
     """The request buffer is never cleared: the second call's probe carries
     the previous call's last record request behind its header."""
@@ -840,6 +881,8 @@ SCENARIOS = [
     ("mode_2_missing_file", scenario_mode_2_missing_file),
     ("short_file", scenario_short_file),
     ("largest_record", scenario_largest_record),
+    ("chatty_device", scenario_chatty_device),
+    ("many_random_blocks", scenario_many_random_blocks),
     ("second_call", scenario_second_call),
     ("second_call_probe_filler", scenario_second_call_probe_filler),
 ]

@@ -3,13 +3,16 @@
 
     pdapeer.py --link PATH --log FILE [--behaviour normal|silent|probe-only]
                [--refuse K,...] [--ignore K,...] [--reply-delay MS]
-               [--free-kb N] [--server-type TEXT]
+               [--free-kb N] [--server-type TEXT] [--taken-status N] [--chaff]
 
 Creates a pty, points the symlink PATH at its slave end, prints
 "ready PATH -> SLAVE" and answers the device protocol on the master end:
 probe (2) -> 0x82, information (1) -> 0x81 with the free space and server
-type given, record (7) -> 0x87 with status 1, or 0 for the record numbers
-listed in --refuse. Records listed in --ignore get no reply at all.
+type given, record (7) -> 0x87 with status 1 (or --taken-status), or 0 for
+the record numbers listed in --refuse. Records listed in --ignore get no
+reply at all. With --chaff every reply is preceded by what a receiver must
+pass over: bytes outside frames, a frame with a bad FCS, a reply with
+another code, and a reply with the right code whose length field disagrees.
 Behaviours: normal; silent (never answers); probe-only (answers only the
 probe). Record numbers count the record requests this peer received, from 1.
 
@@ -122,7 +125,9 @@ class Peer:
             pass
 
     def send(self, message):
-        data = pdaclient.encode_frame(message)
+        self.send_raw(pdaclient.encode_frame(message))
+
+    def send_raw(self, data):
         deadline = time.monotonic() + 5
         view = memoryview(data)
         while view and time.monotonic() < deadline:
@@ -146,6 +151,14 @@ class Peer:
     def reply(self, message):
         if self.args.reply_delay > 0:
             time.sleep(self.args.reply_delay / 1000.0)
+        if self.args.chaff:
+            self.send_raw(b"\x55\x00\x7d\xff")
+            fcs = pdaclient.make_fcs(message) ^ 0x0101
+            self.send_raw(bytes([pdaclient.FLAG])
+                          + pdaclient.stuff(message + bytes([fcs & 0xFF, fcs >> 8]))
+                          + bytes([pdaclient.FLAG]))
+            self.send(bytes([0x85]) + message[1:])
+            self.send(message[:1] + struct.pack("<H", len(message) - 3 + 1) + message[3:])
         self.send(message)
 
     def handle(self, frame, noise):
@@ -176,7 +189,7 @@ class Peer:
             flag = frame[3]
             data_length = struct.unpack_from("<H", frame, 4)[0]
             data = frame[6:]
-            status = 0 if seq in self.refuse else 1
+            status = 0 if seq in self.refuse else self.args.taken_status
             entry.update(kind="record", seq=seq, flag=flag,
                          length_field=struct.unpack_from("<H", frame, 1)[0],
                          data_length=data_length, data=data.hex(),
@@ -230,8 +243,12 @@ def main():
     parser.add_argument("--refuse", default="", help="record numbers answered with status 0")
     parser.add_argument("--ignore", default="", help="record numbers left without a reply")
     parser.add_argument("--reply-delay", type=int, default=0, help="ms before each reply")
-    parser.add_argument("--free-kb", type=int, default=2048)
+    parser.add_argument("--free-kb", type=lambda t: int(t, 0), default=2048)
     parser.add_argument("--server-type", default="IndepPDA 1.0")
+    parser.add_argument("--taken-status", type=lambda t: int(t, 0), default=1,
+                        help="status byte of a record taken (non-zero)")
+    parser.add_argument("--chaff", action="store_true",
+                        help="send frames to be passed over before every reply")
     args = parser.parse_args()
 
     peer = Peer(args)
