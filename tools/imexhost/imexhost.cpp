@@ -410,8 +410,15 @@ int main(int argc, char** argv) {
         return 100;
     }
 
-    HHOOK hook = SetWindowsHookExW(WH_CBT, OnCbtEvent, nullptr, GetCurrentThreadId());
-    if (hook == nullptr) std::fprintf(stderr, "imexhost: cannot watch dialogs (error %lu)\n", GetLastError());
+    // The hook costs every window of a transfer a round of calls, so it is
+    // set only when something watches or drives the dialogs.
+    const bool watchDialogs = options.logDialogs || options.answerBoxes || !options.presses.empty() ||
+                              !options.screenshotDir.empty();
+    HHOOK hook = nullptr;
+    if (watchDialogs) {
+        hook = SetWindowsHookExW(WH_CBT, OnCbtEvent, nullptr, GetCurrentThreadId());
+        if (hook == nullptr) std::fprintf(stderr, "imexhost: cannot watch dialogs (error %lu)\n", GetLastError());
+    }
 
     if (options.reportHandles) {
         std::printf("handles before %u threads %u\n", CountHandles(), CountThreads());
