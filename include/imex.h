@@ -4,8 +4,10 @@
  * imex.dll transfers a file of contact records to a handheld device on a
  * serial port (COM1, then COM2; 57600 baud, 8N1). It exports one function,
  * ImEx, by name and at ordinal 1. Usable from C and C++ with any Win32
- * compiler; every argument is 32 bits wide and the calling convention is
- * __stdcall (WINAPI).
+ * compiler. The 32-bit DLL takes seven 32-bit arguments with the __stdcall
+ * (WINAPI) convention and removes their 28 bytes itself. The 64-bit DLL has
+ * the same export; there the path and the callback are 64-bit pointers and
+ * x64's one calling convention applies (__stdcall means nothing there).
  */
 #ifndef IMEX_H
 #define IMEX_H
