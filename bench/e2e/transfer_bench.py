@@ -2,7 +2,12 @@
 """Whole-transfer benchmark: 1,000 typical contacts through imex.dll under Wine
 to pdasim pacing the line at 57600 baud (10 bits a byte).
 
-    transfer_bench.py --imexhost PATH [--records N] [--workdir DIR]
+    transfer_bench.py --imexhost PATH [--records N] [--contacts short|full] [--workdir DIR]
+
+Contacts "short" (the default) hold a name, a mobile number, an e-mail address
+and a company (about 60 payload bytes); "full" ones hold what an address book
+entry often has: besides those, work and home numbers, a department, a title,
+a postal address and a note (about 200 bytes).
 
 Prints the time from the first progress callback to the result, the wire-time
 bound of the same records (every request and reply frame with its flags and
@@ -44,15 +49,29 @@ def record_request(data):
     return bytes([0x07, (n + 3) & 0xFF, (n + 3) >> 8, 0x01, n & 0xFF, n >> 8]) + data
 
 
+def full_contacts(count):
+    """Text of `count` distinct contacts with the fields a full address book entry has."""
+    blocks = []
+    for k in range(count):
+        blocks.append(f"00\t姓名\t联系人{k:04d}\n01\t称谓\t经理\n10\t手机\t139{k:08d}\n"
+                      f"12\t办公电话\t010-6{k:07d}\n11\t住宅电话\t021-5{k:07d}\n"
+                      f"61\t电子邮件\tuser{k}@example.com\n15\t公司\t华信科技有限公司\n"
+                      f"16\t部门\t第{k % 9}事业部\n60\t地址\t北京市海淀区中关村大街{k % 100}号\n"
+                      f"80\t备注\t每周三下午有空\n")
+    return "\n".join(blocks)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--imexhost", required=True)
     parser.add_argument("--records", type=int, default=1000)
+    parser.add_argument("--contacts", choices=["short", "full"], default="short")
     parser.add_argument("--workdir", default=os.path.join(e2e.REPO, "build", "bench-e2e"))
     options = parser.parse_args()
     os.makedirs(options.workdir, exist_ok=True)
 
-    path = e2e.build_file(options.workdir, "contacts", e2e.contacts(options.records))
+    text = e2e.contacts(options.records) if options.contacts == "short" else full_contacts(options.records)
+    path = e2e.build_file(options.workdir, "contacts", text)
     payloads = [bytes.fromhex(p) for p in e2e.payloads(path)]
     wire_bytes = sum(frame_length(record_request(p)) + frame_length(RECORD_REPLY) for p in payloads)
     wire_s = wire_bytes * BITS_PER_BYTE / BAUD
