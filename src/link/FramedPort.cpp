@@ -9,6 +9,12 @@ FramedPort::~FramedPort() = default;
 bool FramedPort::Open(const char* portName)
 {
     if (isOpen || portName == nullptr || portName[0] == '\0') return false;
+    // An operation abandoned earlier may still own a completion record;
+    // until it has finished, neither record may be reset for a new port.
+    if (ioStuck) {
+        if (!HasOverlappedIoCompleted(&readOverlapped) || !HasOverlappedIoCompleted(&writeOverlapped)) return false;
+        ioStuck = false;
+    }
 
     // The device-namespace form is the only one that reaches COM10 and above.
     const std::string devicePath = std::string("\\\\.\\") + portName;
@@ -41,6 +47,11 @@ bool FramedPort::Open(const char* portName)
     dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = 1;
     dcb.fParity = 1;
+    // Frames carry 0x11 and 0x13 as data (stuffing touches only 0x7D and
+    // 0x7E): XON/XOFF left on by the driver or an earlier program would
+    // swallow them or stall the line. Every other flag stays as reported.
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
     SetCommState(port, &dcb);
 
     statistics = LinkStatistics();
@@ -48,7 +59,6 @@ bool FramedPort::Open(const char* portName)
     writeOverlapped = OVERLAPPED();
     readPosition = 0;
     readCount = 0;
-    ioStuck = false;
 
     readOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     writeOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -71,9 +81,11 @@ bool FramedPort::Close()
 
     EscapeCommFunction(port, CLRDTR);
     PurgeComm(port, PORT_PURGE_ALL);
-    BOOL released = CloseHandle(port);
-    released = CloseHandle(readOverlapped.hEvent);
-    released = CloseHandle(writeOverlapped.hEvent);
+    // Closing the port also ends an operation that a cancel could not; the
+    // result reported is the port's own release.
+    const BOOL released = CloseHandle(port);
+    CloseHandle(readOverlapped.hEvent);
+    CloseHandle(writeOverlapped.hEvent);
     port = INVALID_HANDLE_VALUE;
     readOverlapped.hEvent = nullptr;
     writeOverlapped.hEvent = nullptr;
@@ -170,7 +182,9 @@ bool FramedPort::ReadByte(uint8_t* out)
     // What the driver already holds comes in one read; otherwise one byte
     // is awaited. A longer read would wait out the whole time-out on some
     // drivers (Wine's among them) even with bytes there, and one-byte reads
-    // alone fall behind the line.
+    // alone fall behind the line. ClearCommError also clears a line error
+    // (overrun, framing): where the driver aborts on errors, every read
+    // would fail until then, so one damaged frame costs one frame only.
     DWORD wanted = 1;
     DWORD lineErrors = 0;
     COMSTAT status = {};

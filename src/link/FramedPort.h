@@ -74,7 +74,8 @@ private:
 
     HANDLE cancelEvent = nullptr;
     // Set when a cancelled operation did not finish in time: its completion
-    // record may still be in use, so no further I/O is started until Close.
+    // record may still be in use, so no further I/O is started, and Open
+    // reuses the records only once that operation has finished.
     bool ioStuck = false;
     uint8_t readBuffer[PORT_READ_BUFFER_SIZE] = {};
     size_t readPosition = 0;

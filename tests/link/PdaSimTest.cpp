@@ -9,6 +9,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "DeviceMessages.h"
@@ -309,6 +310,28 @@ TEST_F(PdaSim, SigtermRemovesTheLinkAndExitsCleanly)
     EXPECT_EQ(sim.Stop(), 0);
     struct stat st;
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link outlived pdasim";
+}
+
+TEST_F(PdaSim, XonXoffLeavesSoftwareFlowControlOnTheLine)
+{
+    // What the next opener of the port finds in the line's settings; the
+    // client is not opened, since it would make the line raw again.
+    for (bool wanted : {false, true}) {
+        link = dir.path() + (wanted ? "/tty-xon" : "/tty-plain");
+        std::vector<std::string> args = {"--pty", link, "--quiet"};
+        if (wanted)
+            args.push_back("--xon-xoff");
+        std::string ready;
+        ASSERT_TRUE(sim.Start(args, ready)) << "pdasim gave no ready line within 5 s";
+        int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << "cannot open " << link;
+        termios t{};
+        ASSERT_EQ(tcgetattr(fd, &t), 0);
+        close(fd);
+        EXPECT_EQ((t.c_iflag & IXON) != 0, wanted) << (wanted ? "--xon-xoff" : "plain");
+        EXPECT_EQ((t.c_iflag & IXOFF) != 0, wanted) << (wanted ? "--xon-xoff" : "plain");
+        EXPECT_EQ(sim.Stop(), 0);
+    }
 }
 
 TEST_F(PdaSim, SigtermEndsALongReplyDelay)

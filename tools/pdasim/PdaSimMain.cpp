@@ -88,6 +88,8 @@ int main(int argc, char** argv)
 
     SimLine line;
     bool ok = options.devicePath.empty() ? line.CreatePty(error) : line.OpenDevice(options.devicePath, error);
+    if (ok && options.xonXoff)
+        ok = line.SetSoftwareFlowControl(error);
     if (!ok) {
         std::fprintf(stderr, "pdasim: %s\n", error.c_str());
         return 1;

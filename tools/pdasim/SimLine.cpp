@@ -83,6 +83,22 @@ bool SimLine::CreatePty(std::string& error)
     return MakeRaw(slaveFd_, error);
 }
 
+bool SimLine::SetSoftwareFlowControl(std::string& error)
+{
+    const int fd = slaveFd_ >= 0 ? slaveFd_ : fd_;
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        error = std::string("tcgetattr: ") + std::strerror(errno);
+        return false;
+    }
+    t.c_iflag |= IXON | IXOFF;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        error = std::string("tcsetattr: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 bool SimLine::PublishLink(const std::string& link, std::string& error)
 {
     std::string temp = link + ".pdasim-" + std::to_string(getpid());

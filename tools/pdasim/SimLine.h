@@ -21,6 +21,10 @@ public:
     bool CreatePty(std::string& error);
     // Points `link` at the pty's slave, replacing an older symlink atomically.
     bool PublishLink(const std::string& link, std::string& error);
+    // Turns on XON/XOFF in the line's settings (IXON, IXOFF), as a driver or
+    // an earlier program may have left them: whoever opens the port next
+    // finds them there and must turn them off.
+    bool SetSoftwareFlowControl(std::string& error);
     // Removes the published link if it still points at our slave.
     void RemoveLink();
 

@@ -7,7 +7,8 @@
 const char* const SIM_USAGE =
     "usage: pdasim (--device PATH | --pty LINK) [--server-type TEXT] [--free-kb N] [--log FILE] [--quiet]\n"
     "              [--silent] [--probe-only] [--refuse-records] [--refuse-every K] [--stop-after K]\n"
-    "              [--delay-ms N] [--corrupt-fcs K] [--wrong-length] [--stale-reply] [--noise] [--pace]\n";
+    "              [--delay-ms N] [--corrupt-fcs K] [--wrong-length] [--stale-reply] [--noise] [--pace]\n"
+    "              [--xon-xoff]\n";
 
 namespace {
 
@@ -37,6 +38,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         {"--probe-only", &SimOptions::probeOnly},  {"--refuse-records", &SimOptions::refuseRecords},
         {"--wrong-length", &SimOptions::wrongLength}, {"--stale-reply", &SimOptions::staleReply},
         {"--noise", &SimOptions::noise},           {"--pace", &SimOptions::pace},
+        {"--xon-xoff", &SimOptions::xonXoff},
     };
     struct Number {
         const char* name;

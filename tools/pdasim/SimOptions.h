@@ -24,6 +24,7 @@ struct SimOptions {
     bool staleReply = false;
     bool noise = false;
     bool pace = false;
+    bool xonXoff = false;       // the line's termios get IXON and IXOFF, as a driver may leave them
 };
 
 // Fills `options` from argv; on a bad command line returns false with a
