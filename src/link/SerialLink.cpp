@@ -47,6 +47,14 @@ void SerialLink::Stop()
     state = 0;
 }
 
+void SerialLink::Abandon()
+{
+    if (state != 1) return;
+    TryClaim(CLAIMED_BY_INTERFACE);
+    if (cancelEvent != nullptr) SetEvent(cancelEvent);
+    state = 0;
+}
+
 void SerialLink::SetNotifyWindow(HWND window)
 {
     if (state == 1) notifyWindow = window;

@@ -33,6 +33,10 @@ public:
     // Ends any running request (posting nothing for it), waits for its
     // workers, releases the done event and closes the port.
     void Stop();
+    // For a module being unloaded mid-request, under the loader lock: tells
+    // a running request's workers to give up, posts nothing, and neither
+    // waits for them nor releases what they may still use.
+    void Abandon();
     // Changes the notify window of a started link; nothing otherwise.
     void SetNotifyWindow(HWND window);
 

@@ -8,12 +8,20 @@ Dialog::Dialog(UINT templateId) : templateId(templateId) {}
 
 Dialog::~Dialog() {
     if (window != nullptr) {
-        // Detach first: the derived part of this object no longer exists.
-        SetWindowLongPtrW(window, DWLP_USER, 0);
         HWND closing = window;
         window = nullptr;
+        // Another thread's window cannot be destroyed from here without
+        // waiting for that thread (the module may be unloading under the
+        // loader lock): it is left to that thread's own end.
+        if (GetWindowThreadProcessId(closing, nullptr) != GetCurrentThreadId()) return;
+        // Detach first: the derived part of this object no longer exists.
+        SetWindowLongPtrW(closing, DWLP_USER, 0);
         ::DestroyWindow(closing);
     }
+}
+
+bool Dialog::IsOwnWindow() const {
+    return window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
 bool Dialog::Create(HWND owner) {
@@ -33,11 +41,17 @@ INT_PTR Dialog::DoModal(HWND owner) {
     HWND topOwner = owner ? GetAncestor(owner, GA_ROOTOWNER) : nullptr;
     bool disableTop = topOwner != nullptr && topOwner != owner && IsWindowEnabled(topOwner);
     if (disableTop) EnableWindow(topOwner, FALSE);
+    modalTopOwner = topOwner;
+    topOwnerDisabled = disableTop;
     modal = true;
     INT_PTR code = DialogBoxParamW(ResourceModule(), MAKEINTRESOURCEW(templateId), owner,
                                    DialogProc, reinterpret_cast<LPARAM>(this));
     modal = false;
-    if (disableTop) EnableWindow(topOwner, TRUE);
+    // Normally done by EndDialog already; this covers a dialog that could
+    // not be created or was ended another way.
+    if (topOwnerDisabled) EnableWindow(topOwner, TRUE);
+    modalTopOwner = nullptr;
+    topOwnerDisabled = false;
     return code;
 }
 
@@ -46,7 +60,30 @@ bool Dialog::DestroyWindow() {
 }
 
 void Dialog::EndDialog(INT_PTR code) {
-    if (window != nullptr) ::EndDialog(window, code);
+    if (window == nullptr) return;
+    if (modal) HandBackActivation();
+    ::EndDialog(window, code);
+}
+
+void Dialog::HandBackActivation() {
+    // Before the window goes: hide it, enable the owners, and give the
+    // activation to the top-level owner (the caller's window). Done after
+    // the window is destroyed, as the dialog manager alone would, the
+    // system has already activated some other program's window, and the
+    // caller's window or the next dialog can end up behind it.
+    const bool wasActive = GetActiveWindow() == window;
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (owner != nullptr) EnableWindow(owner, TRUE);
+    if (topOwnerDisabled) {
+        EnableWindow(modalTopOwner, TRUE);
+        topOwnerDisabled = false;
+    }
+    // A hidden owner (our host window with no caller's window above it)
+    // is not worth the activation.
+    HWND next = modalTopOwner != nullptr ? modalTopOwner : owner;
+    if (wasActive && next != nullptr && IsWindowVisible(next)) SetActiveWindow(next);
 }
 
 bool Dialog::SetItemText(int controlId, const char* utf8Text) {

@@ -26,10 +26,14 @@ public:
     // owner, or on the screen's work area when the owner is hidden.
     INT_PTR DoModal(HWND owner = nullptr);
     bool DestroyWindow();
-    // Ends a modal dialog with `code`; allowed during OnInitDialog too.
+    // Ends a modal dialog with `code`; allowed during OnInitDialog too. The
+    // dialog is hidden, its owners enabled and the top-level owner made
+    // active before the dialog manager destroys the window.
     void EndDialog(INT_PTR code);
 
     HWND GetHwnd() const { return window; }
+    // True when the window exists and belongs to the calling thread.
+    bool IsOwnWindow() const;
     UINT GetTemplateId() const { return templateId; }
 
     bool SetItemText(int controlId, const char* utf8Text);
@@ -51,10 +55,13 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void HandBackActivation();
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     void CentreOnOwnerOrWorkArea();
 
     UINT templateId;
     HWND window = nullptr;
     bool modal = false;
+    HWND modalTopOwner = nullptr;    // while modal: the owner's top-level owner
+    bool topOwnerDisabled = false;   // while modal: disabled by DoModal, not yet enabled again
 };

@@ -7,9 +7,15 @@
 HostDialog::HostDialog() : Dialog(HOST_DIALOG_TEMPLATE) {}
 
 HostDialog::~HostDialog() {
-    // The window should be gone with its transfer; if not, end it properly
-    // while this object is still whole, so that the link is stopped too.
-    DestroyHostWindow();
+    // The window is gone with its transfer. If it is not, the module is
+    // being unloaded (or the process ends) in the middle of one, under the
+    // loader lock: nothing here may wait for a worker (which needs that
+    // lock to end) nor for a window of another thread. The workers are told
+    // to give up and the window goes only if it is this thread's own.
+    if (GetHwnd() == nullptr) return;
+    unloading = true;
+    link.Abandon();
+    if (IsOwnWindow()) DestroyWindow();
 }
 
 bool HostDialog::CreateHostWindow() {
@@ -39,6 +45,6 @@ void HostDialog::RunTransferDialog(int32_t percent, int32_t dataLength, const ui
 }
 
 void HostDialog::OnDestroy() {
-    if (GetConnectionState() == CONNECTION_STATE_CONNECTED) link.Stop();
+    if (!unloading && GetConnectionState() == CONNECTION_STATE_CONNECTED) link.Stop();
     Dialog::OnDestroy();
 }

@@ -32,4 +32,7 @@ public:
 
 protected:
     void OnDestroy() override;
+
+private:
+    bool unloading = false;  // destroyed with the module: the link is abandoned, not stopped
 };
