@@ -508,6 +508,29 @@ def empty_file_connects_and_sends_nothing(c):
 
 
 @case
+def xon_xoff_line_passes_control_bytes(c):
+    """A line left with XON/XOFF on: the library turns it off, so replies and records holding 0x11 and 0x13 pass whole."""
+    text = ("00\t姓名\t张\x11伟\x13\n10\t手机\t\x13\x11 138\x13\n\n"
+            "00\t姓名\t\x11\x11\x13\x13\n80\t备注\tXON\x11XOFF\x13\n")
+    path = build_file(c.workdir, "control", text)
+    expected = payloads(path)
+    c.checks.expect(all(any(p[k:k + 2] == byte for k in range(0, len(p), 2)) for p in expected for byte in ("11", "13")),
+                    "every payload holds 0x11 and 0x13")
+    # The server type goes out in the information reply: an XOFF swallowed
+    # there breaks the reply's FCS and the attempt fails.
+    c.start_sims(com1=["--xon-xoff", "--server-type", "PDA\x13\x11\x13"], com2=[])
+    run = c.host(path, "--log-dialogs")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal(run.progress(), [(1, 2), (2, 2)], "progress callbacks")
+    c.checks.equal(len(run.dialogs("connect")), 1, "connection dialogs (connected on COM1)")
+    c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 1])
+    c.expect_no_requests("COM2", "connected on COM1")
+    c.checks.equal(run.boxes(), [], "message boxes")
+    c.finish(run)
+
+
+@case
 def refused_record_shows_box_and_goes_on(c):
     """The device refuses record 2: one box, captioned with the DLL's name; records 1-3 sent, result 0."""
     path = build_file(c.workdir, "three", THREE_CONTACTS)
@@ -673,6 +696,45 @@ def reentry_gives_1(c):
     c.expect_sent("COM1", expected * 2, "COM1 device (each outer call once)")
     c.checks.equal(len(c.sims["COM1"].requests(PROBE_CODE)), 2, "probes on COM1 (no connection by a re-entry)")
     c.finish(runs[-1])
+
+
+@case
+def caller_window_is_disabled_then_active_again(c):
+    """Called from a visible window: disabled while each dialog is up, enabled and active again at each dialog's end."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    c.start_sims(com1=[], com2=[])
+    run = c.host(path, "--owner-window", "--log-dialogs")
+    c.stop_all()
+    c.checks.equal(run.results(), [0], "results")
+    c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner before the calls: (.*)$")], ["enabled 1 active 1"],
+                   "the caller's window before the call")
+    c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner while dialog is up: (.*)$")], ["enabled 0"] * 4,
+                   "the caller's window while the connection and the three transfer dialogs are up")
+    c.checks.equal([(m[1], m[2]) for m in run.matching(r"\[[\d.]+\] owner at end of (\w+): (.*)$")],
+                   [("connect", "enabled 1 active 1")] + [("transfer", "enabled 1 active 1")] * 3,
+                   "the caller's window as each dialog is destroyed")
+    c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner after the calls: (.*)$")], ["enabled 1 active 1"],
+                   "the caller's window after the call")
+    c.finish(run)
+
+
+@case
+def process_exit_during_transfer_does_not_hang(c):
+    """The process ends in the middle of a transfer (in the callback, and from another thread while a record is
+    sent): the module's shut-down waits for no worker and no window, and the process ends with its own code."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    for option, code, sent in (("--exit-in-callback", 42, 1), ("--exit-from-thread", 43, 2)):
+        c.start_sims(com1=["--delay-ms", "600"], com2=[])
+        run = c.host(path, option, "2", limit=30)
+        c.stop_all()
+        c.checks.equal(run.code, code, f"{option}: exit code")
+        c.checks.expect(run.elapsed < 12, f"{option}: the process took {run.elapsed:.1f} s to end")
+        c.checks.equal(run.results(), [], f"{option}: results (the call never returns)")
+        got = [r["data"] for r in c.sims["COM1"].records()]
+        c.checks.equal(got[:1], expected[:1], f"{option}: the first record reached the device")
+        c.checks.expect(len(got) <= sent, f"{option}: {len(got)} records reached the device")
+    c.finish(run)
 
 
 @case

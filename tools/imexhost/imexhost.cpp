@@ -70,6 +70,9 @@ struct Options {
     bool reenter = false;
     bool reenterThread = false;
     bool reportHandles = false;
+    bool ownerWindow = false;
+    int exitInCallback = 0;   // block whose callback ends the process at once
+    int exitFromThread = 0;   // block whose callback lets another thread end the process
     std::string screenshotDir;
     const char* recordFile = nullptr;
 };
@@ -81,6 +84,7 @@ int connectCount = 0;
 int transferCount = 0;
 int boxCount = 0;
 bool reentered = false;
+HWND callerWindow = nullptr;  // --owner-window: the caller's own visible top-level window
 
 void Log(const char* format, ...) {
     std::printf("[%.3f] ", (GetTickCount() - startTick) / 1000.0);
@@ -219,6 +223,9 @@ LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam) {
         HWND window = reinterpret_cast<HWND>(wParam);
         if (IsDialogWindow(window) && GetPropW(window, L"imexhost.seen") == nullptr) {
             SetPropW(window, L"imexhost.seen", reinterpret_cast<HANDLE>(1));
+            if (callerWindow != nullptr && window != callerWindow &&
+                (GetDlgItem(window, CONNECT_STATUS_ID) != nullptr || GetDlgItem(window, TRANSFER_LABEL_ID) != nullptr))
+                Log("owner while dialog is up: enabled %d", IsWindowEnabled(callerWindow) ? 1 : 0);
             if (GetDlgItem(window, CONNECT_STATUS_ID) != nullptr) {
                 int n = ++connectCount;
                 if (options.logDialogs)
@@ -244,7 +251,18 @@ LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam) {
             }
         }
     } else if (code == HCBT_DESTROYWND) {
-        RemovePropW(reinterpret_cast<HWND>(wParam), L"imexhost.seen");
+        HWND window = reinterpret_cast<HWND>(wParam);
+        // By the time a dialog of the DLL is destroyed, the caller's window
+        // must be usable again and hold the activation.
+        if (callerWindow != nullptr && GetPropW(window, L"imexhost.seen") != nullptr) {
+            const char* kind = GetDlgItem(window, CONNECT_STATUS_ID) != nullptr   ? "connect"
+                               : GetDlgItem(window, TRANSFER_LABEL_ID) != nullptr ? "transfer"
+                                                                                  : nullptr;
+            if (kind != nullptr)
+                Log("owner at end of %s: enabled %d active %d", kind, IsWindowEnabled(callerWindow) ? 1 : 0,
+                    GetActiveWindow() == callerWindow ? 1 : 0);
+        }
+        RemovePropW(window, L"imexhost.seen");
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -256,9 +274,26 @@ DWORD WINAPI ReenterFromThread(void*) {
     return 0;
 }
 
+DWORD WINAPI ExitFromThread(void*) {
+    // Lets the record's dialog come up and its request start first.
+    Sleep(300);
+    std::printf("exiting from another thread\n");
+    std::fflush(stdout);
+    ExitProcess(43);
+}
+
 void WINAPI OnProgress(int block, int blockCount) {
     std::printf("progress %d/%d\n", block, blockCount);
     std::fflush(stdout);
+    if (block == options.exitInCallback) {
+        std::printf("exiting in the callback\n");
+        std::fflush(stdout);
+        ExitProcess(42);
+    }
+    if (block == options.exitFromThread) {
+        HANDLE thread = CreateThread(nullptr, 0, ExitFromThread, nullptr, 0, nullptr);
+        if (thread != nullptr) CloseHandle(thread);
+    }
     if (reentered) return;
     reentered = true;
     if (options.reenter) {
@@ -273,6 +308,28 @@ void WINAPI OnProgress(int block, int blockCount) {
             CloseHandle(thread);
         }
     }
+}
+
+// A visible, active top-level window, as a desktop program calling ImEx
+// has: the DLL's host window and dialogs end up owned by it.
+HWND CreateCallerWindow() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"imexhost.caller";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"imexhost", WS_OVERLAPPEDWINDOW, 100, 100,
+                                  400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) {
+        std::fprintf(stderr, "imexhost: cannot create the caller's window (error %lu)\n", GetLastError());
+        return nullptr;
+    }
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+    Log("owner before the calls: enabled %d active %d", IsWindowEnabled(window) ? 1 : 0,
+        GetActiveWindow() == window ? 1 : 0);
+    return window;
 }
 
 // GetProcessHandleCount is not implemented by every Windows emulation, so
@@ -315,6 +372,11 @@ void Usage() {
         "  --reenter-thread      the same from a second thread\n"
         "  --report-handles      print handle and thread counts before, after each call and after\n"
         "  --screenshots DIR     save each dialog and box as DIR\\<kind>-<n>.bmp\n"
+        "  --owner-window        call from a visible, active window of our own and log whether it\n"
+        "                        is disabled while each dialog is up, enabled and active at its end\n"
+        "  --exit-in-callback K  end the process (exit code 42) in the callback of block K\n"
+        "  --exit-from-thread K  in the callback of block K, start a thread that ends the process\n"
+        "                        (exit code 43) 300 ms later, while that block's record is sent\n"
         "  Exit 100: the DLL cannot be loaded; 101: bad usage.\n");
 }
 
@@ -366,6 +428,14 @@ bool ParseArguments(int argc, char** argv) {
             options.reenterThread = true;
         } else if (arg == "--report-handles") {
             options.reportHandles = true;
+        } else if (arg == "--owner-window") {
+            options.ownerWindow = true;
+        } else if (arg == "--exit-in-callback" && hasValue) {
+            options.exitInCallback = std::atoi(argv[++i]);
+            if (options.exitInCallback < 1) return false;
+        } else if (arg == "--exit-from-thread" && hasValue) {
+            options.exitFromThread = std::atoi(argv[++i]);
+            if (options.exitFromThread < 1) return false;
         } else if (arg == "--screenshots" && hasValue) {
             options.screenshotDir = argv[++i];
             CreateDirectoryA(options.screenshotDir.c_str(), nullptr);
@@ -413,7 +483,8 @@ int main(int argc, char** argv) {
     // The hook costs every window of a transfer a round of calls, so it is
     // set only when something watches or drives the dialogs.
     const bool watchDialogs = options.logDialogs || options.answerBoxes || !options.presses.empty() ||
-                              !options.screenshotDir.empty();
+                              !options.screenshotDir.empty() || options.ownerWindow;
+    if (options.ownerWindow) callerWindow = CreateCallerWindow();
     HHOOK hook = nullptr;
     if (watchDialogs) {
         hook = SetWindowsHookExW(WH_CBT, OnCbtEvent, nullptr, GetCurrentThreadId());
@@ -440,6 +511,11 @@ int main(int argc, char** argv) {
     if (options.reportHandles) {
         std::printf("handles after %u threads %u\n", CountHandles(), CountThreads());
         std::fflush(stdout);
+    }
+    if (callerWindow != nullptr) {
+        Log("owner after the calls: enabled %d active %d", IsWindowEnabled(callerWindow) ? 1 : 0,
+            GetActiveWindow() == callerWindow ? 1 : 0);
+        DestroyWindow(callerWindow);
     }
     if (hook != nullptr) UnhookWindowsHookEx(hook);
     FreeLibrary(dll);
