@@ -4,6 +4,7 @@
 
 #include "RecordAssembly.h"
 #include "RecordFile.h"
+#include "RecordSource.h"
 #include "RecordTable.h"
 #include "TransferHost.h"
 
@@ -71,48 +72,21 @@ bool Connect(TransferHost& host)
     return host.connected != 0;
 }
 
-// Pass 1: counts the entries of all blocks into totalEntries.
-bool CountEntries(RecordFile& file, int32_t blockCount)
+// The sending pass: one record per block, reported before it is assembled
+// and sent.
+int32_t SendRecords(TransferHost& host, RecordSource& source, ProgressFn progress, void* context)
 {
-    file.Rewind();
-    for (int32_t block = 0; block < blockCount; ++block)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader())
-            return false;
-    return true;
-}
-
-// Pass 2: copies every entry into the table.
-bool FillTable(RecordFile& file, RecordTable& table, int32_t blockCount)
-{
-    file.Rewind();
-    for (int32_t block = 0; block < blockCount; ++block)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader() || !file.ReadBlockEntries(table))
-            return false;
-    return true;
-}
-
-// Pass 3: one record per block, reported before it is assembled and sent.
-int32_t SendRecords(TransferHost& host, RecordFile& file, RecordTable& table, int32_t blockCount,
-                    ProgressFn progress, void* context)
-{
-    RecordAssembler assembler;
-    file.Rewind();
+    source.StartRecords();
     ResetFieldTexts(host);
-    int32_t remaining = blockCount;
-    for (int32_t block = 0; remaining > 0; ++block) {
-        // Passes 1 and 2 have read these very blocks, so this only fails if
-        // the platform does.
-        if (!file.FindBlockStart() || !file.ReadBlockHeader())
-            return FileProblemResult(file.Problem());
+    while (source.NextBlock()) {
         if (progress != nullptr)
-            progress(context, block + 1, blockCount);
-        assembler.AssembleRecord(file.blockEntries, table, host.fieldTexts);
-        --remaining;
+            progress(context, source.Block().number, source.BlockCount());
+        source.AssembleRecord(host.fieldTexts);
         if (!host.SendRecord())
             return IMEX_RESULT_NOT_CONNECTED;
         ResetFieldTexts(host);
     }
-    return IMEX_RESULT_OK;
+    return source.Result();
 }
 
 int32_t RunTransfer(TransferHost& host, RecordFile& file, const char* path, ProgressFn progress, void* context)
@@ -120,12 +94,14 @@ int32_t RunTransfer(TransferHost& host, RecordFile& file, const char* path, Prog
     file.totalEntries = 0;
     if (path == nullptr)
         return IMEX_RESULT_CANNOT_OPEN;
-    int32_t blockCount = 0;
-    const int32_t trailerResult = file.CheckTrailer(path, blockCount);
+    // Both outlive the clean-up, which empties the field texts that point
+    // into the table and into the source's notes.
+    RecordTable table;
+    RecordSource source(file, table);
+    const int32_t trailerResult = source.CheckTrailer(path);
     if (trailerResult != IMEX_RESULT_OK)
         return trailerResult;
 
-    RecordTable table;
     TransferCleanup cleanup(host, file, table);
     if (!host.CreateHostWindow())
         return IMEX_RESULT_NO_DEVICE;
@@ -133,19 +109,16 @@ int32_t RunTransfer(TransferHost& host, RecordFile& file, const char* path, Prog
     if (!Connect(host))
         return IMEX_RESULT_NO_DEVICE;
 
-    host.recordTotal = blockCount;
+    host.recordTotal = source.BlockCount();
     host.recordCounter = 1;
     cleanup.fileOpened = true;
-    if (!file.Open(path))
-        return FileProblemResult(file.Problem());
-
-    if (!CountEntries(file, blockCount))
-        return FileProblemResult(file.Problem());
-    if (!table.Allocate(file.totalEntries, file.maxTableSlots))
-        return IMEX_RESULT_NO_MEMORY;
-    if (!FillTable(file, table, blockCount))
-        return FileProblemResult(file.Problem());
-    return SendRecords(host, file, table, blockCount, progress, context);
+    const int32_t openResult = source.Open(path);
+    if (openResult != IMEX_RESULT_OK)
+        return openResult;
+    const int32_t tableResult = source.ReadTable();
+    if (tableResult != IMEX_RESULT_OK)
+        return tableResult;
+    return SendRecords(host, source, progress, context);
 }
 
 }  // namespace
