@@ -18,6 +18,7 @@
 
 #include "RecordAssembly.h"
 #include "RecordFile.h"
+#include "RecordSource.h"
 #include "RecordTable.h"
 #include "imex.h"
 
@@ -120,42 +121,27 @@ struct BlockView {
     int32_t payloadLength;
 };
 
-// Runs the passes as the transfer does. Gives the transfer's result; the
-// blocks are handed out only once the whole file has been found sound.
+// Reads the file through the transfer's own record source. Gives the
+// transfer's result; the blocks are handed out only once the whole file has
+// been found sound.
 int32_t ReadRecords(const char* path, RecordFile& file, int32_t& blockCount,
                     const std::function<void(const BlockView&)>& onBlock)
 {
-    const int32_t trailer = file.CheckTrailer(path, blockCount);
-    if (trailer != IMEX_RESULT_OK)
-        return trailer;
-    if (!file.Open(path))
-        return FileProblemResult(file.Problem());
-    for (int32_t b = 0; b < blockCount; ++b)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader())
-            return FileProblemResult(file.Problem());
     RecordTable table;
-    if (!table.Allocate(file.totalEntries, file.maxTableSlots))
-        return IMEX_RESULT_NO_MEMORY;
-    file.Rewind();
-    for (int32_t b = 0; b < blockCount; ++b)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader() || !file.ReadBlockEntries(table))
-            return FileProblemResult(file.Problem());
-    file.Rewind();
-    RecordAssembler assembler;
-    const char* texts[PAYLOAD_FIELD_COUNT];
-    static uint8_t payload[RECORD_BUFFER_SIZE];
-    for (int32_t b = 0; b < blockCount; ++b) {
-        if (!file.FindBlockStart())
-            return FileProblemResult(file.Problem());
-        const int64_t offset = file.Position() - static_cast<int64_t>(MARK_SIZE);
-        if (!file.ReadBlockHeader())
-            return FileProblemResult(file.Problem());
-        const int32_t first = table.readCursor;
-        const int32_t count = file.blockEntries;
-        assembler.AssembleRecord(file.blockEntries, table, texts);
-        const int32_t length = BuildRecordPayload(texts, payload, sizeof payload);
-        onBlock(BlockView{b + 1, offset, table.Slots() + first, count, texts, payload, length});
+    RecordSource source(file, table);
+    const int32_t loaded = source.Load(path);
+    blockCount = source.BlockCount();
+    if (loaded != IMEX_RESULT_OK)
+        return loaded;
+    RecordView record;
+    source.StartRecords();
+    while (source.NextRecord(record)) {
+        const RecordBlock& block = record.block;
+        onBlock(BlockView{block.number, block.offset, block.entries, block.entryCount, record.fieldTexts,
+                          record.payload, record.payloadLength});
     }
+    if (source.Result() != IMEX_RESULT_OK)
+        return source.Result();
     file.Close();
     return IMEX_RESULT_OK;
 }
