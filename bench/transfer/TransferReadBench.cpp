@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "ByteWiseReader.h"
-#include "RecordAssembly.h"
 #include "RecordFile.h"
 #include "RecordFileBuilder.h"
+#include "RecordSource.h"
 #include "RecordTable.h"
 
 namespace {
@@ -48,34 +48,21 @@ double ProcessSeconds()
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-// Counting and filling pass. Gives the slots filled, or -1.
+// The three passes of a transfer, through the transfer's own record source,
+// with the assembly of every record. Gives the slots filled, or -1.
 int32_t ReadBuffered(const char* path, int32_t blocks, RecordTable& table)
 {
     static RecordFile file;
-    int32_t announced = 0;
-    if (file.CheckTrailer(path, announced) != 0 || announced != blocks || !file.Open(path))
+    RecordSource source(file, table);
+    if (source.Load(path) != 0 || source.BlockCount() != blocks)
         return -1;
-    for (int32_t b = 0; b < blocks; ++b)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader())
-            return -1;
-    if (!table.Allocate(file.totalEntries))
-        return -1;
-    file.Rewind();
-    for (int32_t b = 0; b < blocks; ++b)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader() || !file.ReadBlockEntries(table))
-            return -1;
-    // The third pass with the assembly of every record.
-    file.Rewind();
-    RecordAssembler assembler;
-    const char* texts[PAYLOAD_FIELD_COUNT];
-    static uint8_t payload[RECORD_BUFFER_SIZE];
+    source.StartRecords();
+    static RecordView record;
     int64_t payloadBytes = 0;
-    for (int32_t b = 0; b < blocks; ++b) {
-        if (!file.FindBlockStart() || !file.ReadBlockHeader())
-            return -1;
-        assembler.AssembleRecord(file.blockEntries, table, texts);
-        payloadBytes += BuildRecordPayload(texts, payload, sizeof payload);
-    }
+    while (source.NextRecord(record))
+        payloadBytes += record.payloadLength;
+    if (source.Result() != 0)
+        return -1;
     file.Close();
     return payloadBytes > 0 ? table.fillCursor : -1;
 }
