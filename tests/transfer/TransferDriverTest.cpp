@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "FakeHost.h"
 #include "FileInput.h"
 #include "RecordFile.h"
 #include "RecordFileBuilder.h"
@@ -14,46 +15,6 @@
 #include "imex.h"
 
 namespace {
-
-// Stands in for the dialogs: answers the connection attempts from a script
-// and writes down everything the driver asks of it.
-class FakeHost : public TransferHost {
-public:
-    bool CreateHostWindow() override
-    {
-        events.push_back("create");
-        windowOpen = createSucceeds;
-        return createSucceeds;
-    }
-    void DestroyHostWindow() override
-    {
-        events.push_back("destroy");
-        windowOpen = false;
-    }
-    void RunConnectDialog() override
-    {
-        events.push_back("connect " + portName);
-        connected = 0;
-        size_t attempt = connectAttempts++;
-        if (attempt < connectAnswers.size() && connectAnswers[attempt])
-            connected = 1;
-        if (onConnect)
-            onConnect();
-    }
-    void RunTransferDialog(int32_t percent, int32_t dataLength, const uint8_t* data) override
-    {
-        events.push_back("send " + std::to_string(percent));
-        payloads.emplace_back(reinterpret_cast<const char*>(data), static_cast<size_t>(dataLength));
-    }
-
-    bool createSucceeds = true;
-    bool windowOpen = false;
-    std::vector<bool> connectAnswers = {true};
-    size_t connectAttempts = 0;
-    std::function<void()> onConnect;
-    std::vector<std::string> events;
-    std::vector<std::string> payloads;
-};
 
 struct Progress {
     std::function<void(int32_t, int32_t)> hook;
