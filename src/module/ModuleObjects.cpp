@@ -6,3 +6,6 @@
 TransferApp transferApp;
 RecordFile recordFile;
 HostDialog hostDialog;
+
+TransferHost& ModuleTransferHost() { return hostDialog; }
+RecordFile& ModuleRecordFile() { return recordFile; }

@@ -5,6 +5,7 @@
 #include "HostDialog.h"
 #include "RecordFile.h"
 #include "TransferApp.h"
+#include "TransferInstances.h"
 
 extern TransferApp transferApp;
 extern RecordFile recordFile;

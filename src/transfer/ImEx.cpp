@@ -5,8 +5,10 @@
 
 #include <cstdint>
 
-#include "ModuleObjects.h"
+#include "RecordFile.h"
 #include "TransferDriver.h"
+#include "TransferHost.h"
+#include "TransferInstances.h"
 #include "imex.h"
 
 namespace {
@@ -27,10 +29,10 @@ extern "C" int WINAPI ImEx(int, int, int, const char* path, int, int mode, IMEX_
     // guard only keeps the DLL boundary free of exceptions should that ever
     // change, ending the transfer's window (and with it the link) first.
     try {
-        return RunImEx(hostDialog, recordFile, path, mode, progress ? ReportProgress : nullptr,
-                       &adapter);
+        return RunImEx(ModuleTransferHost(), ModuleRecordFile(), path, mode,
+                       progress ? ReportProgress : nullptr, &adapter);
     } catch (...) {
-        hostDialog.DestroyHostWindow();
+        ModuleTransferHost().DestroyHostWindow();
         return IMEX_RESULT_NO_MEMORY;
     }
 }

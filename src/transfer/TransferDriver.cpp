@@ -63,13 +63,7 @@ void ResetFieldTexts(TransferHost& host)
 
 bool Connect(TransferHost& host)
 {
-    host.portName = FIRST_PORT;
-    host.RunConnectDialog();
-    if (host.connected != 0)
-        return true;
-    host.portName = SECOND_PORT;
-    host.RunConnectDialog();
-    return host.connected != 0;
+    return host.AttemptConnection(FIRST_PORT) || host.AttemptConnection(SECOND_PORT);
 }
 
 // The sending pass: one record per block, reported before it is assembled

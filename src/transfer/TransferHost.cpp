@@ -9,6 +9,13 @@ TransferHost::TransferHost()
         text = EMPTY_TEXT;
 }
 
+bool TransferHost::AttemptConnection(const char* name)
+{
+    portName = name;
+    RunConnectDialog();
+    return connected != 0;
+}
+
 bool TransferHost::SendRecord()
 {
     if (connected == 0)

@@ -15,7 +15,7 @@ constexpr int32_t LINE_RATE_BPS = 57600;
 
 }  // namespace
 
-ConnectDialog::ConnectDialog(HostDialog& host) : Dialog(CONNECT_DIALOG_TEMPLATE), host(host) {}
+ConnectDialog::ConnectDialog(HostDialog& host) : LinkDialog(CONNECT_DIALOG_TEMPLATE), host(host) {}
 
 BOOL ConnectDialog::OnInitDialog() {
     Dialog::OnInitDialog();
@@ -65,13 +65,13 @@ void ConnectDialog::Succeed(const uint8_t* infoReply) {
     SetItemText(CONNECT_STATUS_ID, CONNECT_SUCCEEDED_TEXT);
     host.SetConnectionState(CONNECTION_STATE_CONNECTED);
     host.link.SetNotifyWindow(host.GetHwnd());
-    host.connected = 1;
+    host.SetConnected(true);
     EndDialog(1);
 }
 
 void ConnectDialog::Fail() {
     host.link.Stop();
-    host.connected = 0;
+    host.SetConnected(false);
     statusText = WideFromUtf8(CONNECT_FAILURE_STATUS);
     detailText = WideFromUtf8(CONNECT_FAILURE_DETAIL);
     SetItemText(CONNECT_STATUS_ID, CONNECT_FAILED_TEXT);

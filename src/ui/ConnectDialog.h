@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "Dialog.h"
+#include "LinkDialog.h"
 
 class HostDialog;
 
-class ConnectDialog : public Dialog {
+class ConnectDialog : public LinkDialog {
 public:
     explicit ConnectDialog(HostDialog& host);
 

@@ -1,7 +1,6 @@
 #include "Dialog.h"
 
 #include "DialogApp.h"
-#include "SerialLink.h"
 #include "WideText.h"
 
 Dialog::Dialog(UINT templateId) : templateId(templateId) {}
@@ -115,7 +114,7 @@ void Dialog::OnOK() { EndDialog(IDOK); }
 void Dialog::OnCancel() { EndDialog(IDCANCEL); }
 void Dialog::OnClose() { OnCancel(); }
 void Dialog::OnDestroy() {}
-void Dialog::OnLinkDone(WPARAM, LPARAM) {}
+bool Dialog::OnMessage(UINT, WPARAM, LPARAM) { return false; }
 void Dialog::OnTimer(UINT_PTR) {}
 
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -129,9 +128,8 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     case WM_CLOSE:     OnClose(); return TRUE;
     case WM_DESTROY:   OnDestroy(); return FALSE;  // the dialog manager cleans up too
-    case WM_LINK_DONE: OnLinkDone(wParam, lParam); return TRUE;
     case WM_TIMER:     OnTimer(wParam); return TRUE;
-    default:           return FALSE;
+    default:           return OnMessage(message, wParam, lParam) ? TRUE : FALSE;
     }
 }
 

@@ -50,8 +50,9 @@ protected:
     virtual void OnCancel();                                // WM_COMMAND IDCANCEL: ends with 2
     virtual void OnClose();                                 // WM_CLOSE: same as cancel
     virtual void OnDestroy();                               // WM_DESTROY: nothing
-    virtual void OnLinkDone(WPARAM wParam, LPARAM lParam);  // WM_LINK_DONE: dropped
     virtual void OnTimer(UINT_PTR timerId);                 // WM_TIMER: nothing
+    // Any other message: true when handled, false for the dialog manager.
+    virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -27,7 +27,7 @@ void HostDialog::DestroyHostWindow() {
 }
 
 void HostDialog::RunConnectDialog() {
-    connected = 0;
+    SetConnected(false);
     ConnectDialog dialog(*this);
     dialog.DoModal(GetHwnd());
     // An attempt that did not connect (also one ended by Enter or Escape

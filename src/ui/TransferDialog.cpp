@@ -14,7 +14,7 @@ constexpr UINT_PTR EARLIER_REQUEST_TIMER = 1;
 
 }  // namespace
 
-TransferDialog::TransferDialog(HostDialog& host) : Dialog(TRANSFER_DIALOG_TEMPLATE), host(host) {}
+TransferDialog::TransferDialog(HostDialog& host) : LinkDialog(TRANSFER_DIALOG_TEMPLATE), host(host) {}
 
 BOOL TransferDialog::OnInitDialog() {
     Dialog::OnInitDialog();

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "Dialog.h"
+#include "LinkDialog.h"
 
 class HostDialog;
 
@@ -14,7 +14,7 @@ class HostDialog;
 // running has ended.
 constexpr UINT EARLIER_REQUEST_POLL_MS = 20;
 
-class TransferDialog : public Dialog {
+class TransferDialog : public LinkDialog {
 public:
     explicit TransferDialog(HostDialog& host);
 

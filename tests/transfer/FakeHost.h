@@ -25,10 +25,8 @@ public:
     void RunConnectDialog() override
     {
         events.push_back("connect " + portName);
-        connected = 0;
         size_t attempt = connectAttempts++;
-        if (attempt < connectAnswers.size() && connectAnswers[attempt])
-            connected = 1;
+        SetConnected(attempt < connectAnswers.size() && connectAnswers[attempt]);
         if (onConnect)
             onConnect();
     }

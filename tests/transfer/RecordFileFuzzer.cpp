@@ -31,7 +31,7 @@ class CheckingHost : public TransferHost {
 public:
     bool CreateHostWindow() override { return true; }
     void DestroyHostWindow() override {}
-    void RunConnectDialog() override { connected = 1; }
+    void RunConnectDialog() override { SetConnected(true); }
     void RunTransferDialog(int32_t percent, int32_t dataLength, const uint8_t* data) override
     {
         Check(dataLength >= PAYLOAD_FIELD_COUNT && dataLength <= MAX_PAYLOAD_LENGTH, "payload length in range");

@@ -167,7 +167,7 @@ TEST_F(TransferDriverTest, LostConnectionGivesSixAfterTheRecordsBefore)
     TempFile records(ThreeBlockFile());
     progress.hook = [&](int32_t block, int32_t) {
         if (block == 2)
-            host.connected = 0;
+            host.SetConnected(false);
     };
     EXPECT_EQ(Run(records.Path()), IMEX_RESULT_NOT_CONNECTED);
     EXPECT_EQ(host.events, Events({"create", "connect COM1", "progress 1/3", "send 33", "progress 2/3", "destroy"}));
@@ -244,7 +244,7 @@ protected:
 
 TEST_F(SendRecordTest, NotConnectedSendsNothing)
 {
-    host.connected = 0;
+    host.SetConnected(false);
     EXPECT_FALSE(host.SendRecord());
     EXPECT_TRUE(host.events.empty());
     EXPECT_EQ(host.recordCounter, 1);
@@ -252,7 +252,7 @@ TEST_F(SendRecordTest, NotConnectedSendsNothing)
 
 TEST_F(SendRecordTest, SevenRecordsShowTheirPercentages)
 {
-    host.connected = 1;
+    host.SetConnected(true);
     host.recordTotal = 7;
     for (int i = 0; i < 7; ++i)
         ASSERT_TRUE(host.SendRecord());
@@ -262,7 +262,7 @@ TEST_F(SendRecordTest, SevenRecordsShowTheirPercentages)
 
 TEST_F(SendRecordTest, ExtremeCountersNeitherOverflowNorDivideByZero)
 {
-    host.connected = 1;
+    host.SetConnected(true);
     host.recordTotal = 0;
     EXPECT_TRUE(host.SendRecord());
     host.recordTotal = INT32_MAX;

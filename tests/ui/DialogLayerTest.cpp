@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-#include "Dialog.h"
+#include "LinkDialog.h"
 #include "DialogIds.h"
 #include "SerialLink.h"
 #include "UiTestSupport.h"
@@ -17,9 +17,9 @@
 namespace {
 
 // A dialog whose handlers are set by the test.
-class ScriptedDialog : public Dialog {
+class ScriptedDialog : public LinkDialog {
 public:
-    explicit ScriptedDialog(UINT templateId = CONNECT_DIALOG_TEMPLATE) : Dialog(templateId) {}
+    explicit ScriptedDialog(UINT templateId = CONNECT_DIALOG_TEMPLATE) : LinkDialog(templateId) {}
 
     std::function<void(ScriptedDialog&)> onInit;
     std::function<void(ScriptedDialog&, WPARAM, LPARAM)> onLinkDone;

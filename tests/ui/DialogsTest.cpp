@@ -27,16 +27,19 @@ protected:
     }
 };
 
-TEST(HostDialog, StartsWithoutWindowCounterOneAndEmptyPort) {
+TEST(HostDialog, SendsNothingBeforeAnAttemptHasConnected) {
     HostDialog host;
-    EXPECT_EQ(host.GetHwnd(), nullptr);
+    ASSERT_TRUE(host.CreateHostWindow());
+    // Not connected yet: no payload is built, no dialog shown, the counter stays.
+    EXPECT_FALSE(host.SendRecord());
     EXPECT_EQ(host.recordCounter, 1);
-    EXPECT_TRUE(host.portName.empty());
-    EXPECT_EQ(host.connected, 0);
-    EXPECT_EQ(host.GetConnectionState(), 0);
     EXPECT_EQ(host.link.state, 0);
-    host.SetConnectionState(CONNECTION_STATE_CONNECTED);
-    EXPECT_EQ(host.GetConnectionState(), CONNECTION_STATE_CONNECTED);
+    // An attempt on a port that does not exist does not connect either.
+    EXPECT_FALSE(host.AttemptConnection(MISSING_PORT));
+    EXPECT_EQ(host.portName, MISSING_PORT);
+    EXPECT_FALSE(host.SendRecord());
+    EXPECT_EQ(host.recordCounter, 1);
+    host.DestroyHostWindow();
 }
 
 TEST(HostDialog, WindowIsHiddenFromTheHostTemplateAndGoesAway) {
@@ -58,9 +61,12 @@ TEST(ConnectDialog, MissingPortFailsAtOnceWithTheFailureTexts) {
     HostDialog host;
     ASSERT_TRUE(host.CreateHostWindow());
     host.portName = MISSING_PORT;
-    host.connected = 1;  // the outcome must clear it
+    host.SetConnected(true);  // the outcome must clear it
     int threadsBefore = CountProcessThreads();
     ObservedConnectDialog dialog(host);
+    // Nothing is composed before the attempt has an outcome.
+    EXPECT_TRUE(dialog.statusText.empty());
+    EXPECT_TRUE(dialog.detailText.empty());
     DWORD start = GetTickCount();
     EXPECT_EQ(dialog.DoModal(host.GetHwnd()), 1);
     EXPECT_LT(GetTickCount() - start, 1000u) << "a failed Start must not wait for a time-out";
@@ -78,20 +84,12 @@ TEST(ConnectDialog, MissingPortFailsAtOnceWithTheFailureTexts) {
     host.DestroyHostWindow();
 }
 
-TEST(ConnectDialog, TextsStayEmptyUntilAnOutcome) {
-    HostDialog host;
-    ConnectDialog dialog(host);
-    EXPECT_TRUE(dialog.statusText.empty());
-    EXPECT_TRUE(dialog.detailText.empty());
-}
-
 TEST(HostDialog, FailedAttemptsLeaveTheLinkStoppedEvenWhenAlreadyConnectedBefore) {
     HostDialog host;
     ASSERT_TRUE(host.CreateHostWindow());
     for (int32_t state : {0, CONNECTION_STATE_CONNECTED}) {
         host.SetConnectionState(state);
-        host.portName = MISSING_PORT;
-        host.RunConnectDialog();
+        EXPECT_FALSE(host.AttemptConnection(MISSING_PORT)) << "connection state " << state;
         EXPECT_EQ(host.connected, 0) << "connection state " << state;
         EXPECT_EQ(host.link.state, 0) << "connection state " << state;
         EXPECT_FALSE(host.link.RequestRunning());

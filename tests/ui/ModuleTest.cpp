@@ -1,12 +1,14 @@
 // imex.dll as a program loads it: its dialog templates, read from the
-// DLL's own resources, and its export, which must clean up on every way
-// out and leave no window or worker behind.
+// DLL's own resources, and calls that must clean up on every way out and
+// leave no window or worker behind. (The export itself is checked by the
+// harness suite.)
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "DialogIds.h"
 #include "UiTestSupport.h"
@@ -55,77 +57,84 @@ protected:
 };
 HMODULE ImexModule::module = nullptr;
 
-void ExpectBox(const TemplateControl& c, int x, int y, int cx, int cy) {
-    EXPECT_EQ(c.x, x);
-    EXPECT_EQ(c.y, y);
-    EXPECT_EQ(c.cx, cx);
-    EXPECT_EQ(c.cy, cy);
+// What the code and the user rely on in each template: the window's kind
+// (hidden host, captionless modal popups), its size, the font it carries,
+// and every control the code addresses by id with its class, text and
+// place. Each template is compared as one line, so a difference shows whole.
+struct ControlSpec {
+    int id;
+    uint16_t classAtom;
+    const wchar_t* text;
+    int x, y, cx, cy;
+};
+struct TemplateSpec {
+    int id;
+    DWORD style;  // of TEMPLATE_STYLE_BITS
+    const wchar_t* caption;
+    int cx, cy;
+    std::vector<ControlSpec> controls;
+};
+
+std::wstring Describe(const DialogTemplateInfo& t) {
+    std::wstring out = L"style " + std::to_wstring(t.style & TEMPLATE_STYLE_BITS) + L" caption \"" + t.caption +
+                       L"\" at " + std::to_wstring(t.x) + L"," + std::to_wstring(t.y) + L" size " +
+                       std::to_wstring(t.cx) + L"x" + std::to_wstring(t.cy) + L" font " + t.fontName + L" " +
+                       std::to_wstring(t.pointSize) + (t.hasMenu ? L" menu" : L"") + (t.hasClass ? L" class" : L"");
+    for (const TemplateControl& c : t.controls) {
+        out += L" | id " + std::to_wstring(c.id) + L" class " + std::to_wstring(c.classAtom) + L" \"" + c.text +
+               L"\" " + std::to_wstring(c.x) + L"," + std::to_wstring(c.y) + L" " + std::to_wstring(c.cx) + L"x" +
+               std::to_wstring(c.cy);
+    }
+    return out;
 }
 
-void ExpectCommonWindow(const DialogTemplateInfo& t, int cx, int cy) {
-    EXPECT_EQ(t.x, 0);
-    EXPECT_EQ(t.y, 0);
-    EXPECT_EQ(t.cx, cx);
-    EXPECT_EQ(t.cy, cy);
-    EXPECT_FALSE(t.hasMenu);
-    EXPECT_FALSE(t.hasClass);
-    EXPECT_TRUE(t.style & DS_SETFONT);
-    EXPECT_EQ(t.pointSize, 10);
-    EXPECT_EQ(t.fontName, L"System");
+std::wstring Describe(const TemplateSpec& spec) {
+    DialogTemplateInfo t;
+    t.style = spec.style;
+    t.caption = spec.caption;
+    t.cx = static_cast<int16_t>(spec.cx);
+    t.cy = static_cast<int16_t>(spec.cy);
+    t.fontName = L"System";
+    t.pointSize = 10;
+    for (const ControlSpec& c : spec.controls) {
+        TemplateControl control;
+        control.id = static_cast<uint16_t>(c.id);
+        control.classAtom = c.classAtom;
+        control.text = c.text;
+        control.x = static_cast<int16_t>(c.x);
+        control.y = static_cast<int16_t>(c.y);
+        control.cx = static_cast<int16_t>(c.cx);
+        control.cy = static_cast<int16_t>(c.cy);
+        t.controls.push_back(control);
+    }
+    return Describe(t);
 }
 
-TEST_F(ImexModule, HostTemplateIsAHiddenCaptionedPopupWithTheWaitButton) {
-    DialogTemplateInfo t = ReadTemplate(HOST_DIALOG_TEMPLATE);
-    ExpectCommonWindow(t, 64, 28);
-    EXPECT_EQ(t.style & TEMPLATE_STYLE_BITS, DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME));
-    EXPECT_EQ(t.caption, L"Dialog");
-    ASSERT_EQ(t.controls.size(), 1u);
-    const TemplateControl& button = t.controls[0];
-    EXPECT_EQ(button.id, 1);
-    EXPECT_EQ(button.classAtom, BUTTON_ATOM);
-    EXPECT_EQ(button.text, L"Wait...");
-    EXPECT_EQ(button.style & 0x0F, DWORD(BS_DEFPUSHBUTTON));
-    EXPECT_TRUE(button.style & WS_TABSTOP);
-    EXPECT_TRUE(button.style & WS_VISIBLE);
-    ExpectBox(button, 7, 7, 50, 14);
-}
-
-TEST_F(ImexModule, ConnectTemplateIsACaptionlessPopupReadingConnecting) {
-    DialogTemplateInfo t = ReadTemplate(CONNECT_DIALOG_TEMPLATE);
-    ExpectCommonWindow(t, 88, 41);
-    EXPECT_EQ(t.style & TEMPLATE_STYLE_BITS, DWORD(WS_POPUP | DS_MODALFRAME));
-    EXPECT_EQ(t.caption, L"");
-    ASSERT_EQ(t.controls.size(), 1u);
-    const TemplateControl& text = t.controls[0];
-    EXPECT_EQ(text.id, CONNECT_STATUS_ID);
-    EXPECT_EQ(text.classAtom, STATIC_ATOM);
-    EXPECT_EQ(text.style & SS_TYPEMASK, DWORD(SS_LEFT));
-    EXPECT_EQ(text.text, L"Connecting ...");
-    ExpectBox(text, 22, 16, 53, 10);
-}
-
-TEST_F(ImexModule, TransferTemplateHasTheLabelAndAnEmptyPercentage) {
-    DialogTemplateInfo t = ReadTemplate(TRANSFER_DIALOG_TEMPLATE);
-    ExpectCommonWindow(t, 93, 48);
-    EXPECT_EQ(t.style & TEMPLATE_STYLE_BITS, DWORD(WS_POPUP | DS_MODALFRAME));
-    EXPECT_EQ(t.caption, L"");
-    ASSERT_EQ(t.controls.size(), 2u);
-    const TemplateControl& label = t.controls[0];
-    EXPECT_EQ(label.id, TRANSFER_LABEL_ID);
-    EXPECT_EQ(label.classAtom, STATIC_ATOM);
-    EXPECT_EQ(label.text, L"Transfering ...");
-    ExpectBox(label, 24, 13, 56, 13);
-    const TemplateControl& percent = t.controls[1];
-    EXPECT_EQ(percent.id, TRANSFER_PERCENT_ID);
-    EXPECT_EQ(percent.classAtom, STATIC_ATOM);
-    EXPECT_EQ(percent.text, L"");
-    ExpectBox(percent, 40, 25, 37, 16);
-}
-
-TEST_F(ImexModule, ExportsImExByNameAndOrdinalOne) {
-    FARPROC byName = GetProcAddress(module, "ImEx");
-    ASSERT_NE(byName, nullptr);
-    EXPECT_EQ(byName, GetProcAddress(module, MAKEINTRESOURCEA(1)));
+TEST_F(ImexModule, TemplatesHoldTheWindowsAndControlsTheDialogsUse) {
+    const std::vector<TemplateSpec> specs = {
+        {HOST_DIALOG_TEMPLATE, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, L"Dialog", 64, 28,
+         {{IDOK, BUTTON_ATOM, L"Wait...", 7, 7, 50, 14}}},
+        {CONNECT_DIALOG_TEMPLATE, WS_POPUP | DS_MODALFRAME, L"", 88, 41,
+         {{CONNECT_STATUS_ID, STATIC_ATOM, L"Connecting ...", 22, 16, 53, 10}}},
+        {TRANSFER_DIALOG_TEMPLATE, WS_POPUP | DS_MODALFRAME, L"", 93, 48,
+         {{TRANSFER_LABEL_ID, STATIC_ATOM, L"Transfering ...", 24, 13, 56, 13},
+          {TRANSFER_PERCENT_ID, STATIC_ATOM, L"", 40, 25, 37, 16}}},
+    };
+    for (const TemplateSpec& spec : specs) {
+        DialogTemplateInfo t = ReadTemplate(spec.id);
+        EXPECT_EQ(Describe(t), Describe(spec)) << "template " << spec.id;
+        EXPECT_TRUE(t.style & DS_SETFONT) << "template " << spec.id << " carries no font";
+        for (const TemplateControl& c : t.controls) EXPECT_TRUE(c.style & WS_VISIBLE) << "control " << c.id;
+    }
+    // The host's one button is the default push button; the connection
+    // status is a left-aligned static.
+    DialogTemplateInfo host = ReadTemplate(HOST_DIALOG_TEMPLATE);
+    ASSERT_EQ(host.controls.size(), 1u);
+    EXPECT_EQ(host.controls[0].style & 0x0F, DWORD(BS_DEFPUSHBUTTON));
+    EXPECT_TRUE(host.controls[0].style & WS_TABSTOP);
+    DialogTemplateInfo connect = ReadTemplate(CONNECT_DIALOG_TEMPLATE);
+    ASSERT_EQ(connect.controls.size(), 1u);
+    EXPECT_EQ(connect.controls[0].style & SS_TYPEMASK, DWORD(SS_LEFT));
 }
 
 int progressCalls = 0;

@@ -350,14 +350,5 @@ TEST(SerialLinkLifecycle, RestartZeroesTheStatistics)
     link.Stop();
 }
 
-TEST(SerialLinkLifecycle, FreshBuffersAreZero)
-{
-    SerialLink link;
-    size_t nonZero = 0;
-    for (size_t k = 0; k < FRAME_BUFFER_SIZE; ++k) nonZero += (link.request[k] != 0) + (link.reply[k] != 0);
-    EXPECT_EQ(nonZero, 0u);
-    EXPECT_EQ(link.state, 0);
-    EXPECT_FALSE(link.RequestRunning());
-}
 
 }  // namespace
