@@ -1,16 +1,17 @@
 #include "DeviceSim.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "DeviceMessages.h"
 #include "FrameCodec.h"
+#include "LineFaults.h"
 #include "RecordLog.h"
 
 namespace {
 
-constexpr uint8_t RECORD_TAKEN = 1;
-constexpr uint8_t RECORD_REFUSED = 0;
+// What a stale information reply reports.
+constexpr uint16_t STALE_FREE_KB = 256;
+const char STALE_SERVER_TYPE[] = "STALE";
 
 std::string CodeText(uint8_t code)
 {
@@ -47,49 +48,41 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
 {
     // Same rule as the library applies to replies: the length field must
     // agree with the frame, or the message is passed over.
-    if (length < MESSAGE_HEADER_SIZE || MessageLength(payload) != length) {
+    if (!IsWholeMessage(payload, length)) {
         note_("ignored a frame of " + std::to_string(length) + " bytes whose length field disagrees");
         return;
     }
-    uint8_t code = payload[0];
+    uint8_t code = RequestCode(payload);
     note_("request " + CodeText(code) + " received, " + std::to_string(length) + " bytes");
 
+    uint8_t reply[FRAME_BUFFER_SIZE];
     switch (code) {
     case CMD_PROBE: {
         if (!Answers(code))
             break;
-        SendReply(code, nullptr, 0);
+        SendReply(reply, BuildProbeReply(reply));
         break;
     }
     case CMD_INFO: {
         if (!Answers(code))
             break;
-        std::vector<uint8_t> body;
-        body.push_back(0);
-        body.push_back(static_cast<uint8_t>(options_.freeKb & 0xFF));
-        body.push_back(static_cast<uint8_t>(options_.freeKb >> 8));
-        body.insert(body.end(), serverType_.begin(), serverType_.end());
-        body.push_back(0);
-        SendReply(code, body.data(), body.size());
+        size_t n = BuildInfoReply(reply, static_cast<uint16_t>(options_.freeKb), serverType_);
+        if (n == 0) {
+            note_("information reply not sent: the server type does not fit one frame");
+            break;
+        }
+        SendReply(reply, n);
         break;
     }
     case CMD_RECORD: {
         ++recordsReceived_;
-        // Body: flag, 16-bit data length, data. A data length that claims
-        // more than the message carries is cut to what is there.
-        uint8_t flag = length > 3 ? payload[3] : 0;
-        size_t dataLength = length >= 6 ? static_cast<size_t>(payload[4] | (payload[5] << 8)) : 0;
-        size_t available = length >= 6 ? length - 6 : 0;
-        if (dataLength > available)
-            dataLength = available;
-        const uint8_t* data = payload + 6;
-
+        RecordRequest record = ReadRecordRequest(payload, length);
         bool refused = options_.refuseRecords ||
                        (options_.refuseEvery != 0 && recordsReceived_ % options_.refuseEvery == 0);
         uint8_t status = refused ? RECORD_REFUSED : RECORD_TAKEN;
         bool answer = Answers(code);
         if (log_ != nullptr)
-            log_->Append(recordsReceived_, flag, data, dataLength, answer ? status : -1);
+            log_->Append(recordsReceived_, record.flag, record.data, record.dataLength, answer ? status : -1);
         if (!answer) {
             note_("record " + std::to_string(recordsReceived_) + " not answered");
             break;
@@ -97,7 +90,7 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
         if (refused)
             note_("fault: record " + std::to_string(recordsReceived_) + " refused");
         ++recordsAnswered_;
-        SendReply(code, &status, 1);
+        SendReply(reply, BuildRecordReply(reply, status));
         break;
     }
     default:
@@ -106,25 +99,20 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
     }
 }
 
-void DeviceSim::SendReply(uint8_t code, const uint8_t* body, size_t bodyLength)
+void DeviceSim::SendReply(uint8_t* message, size_t length)
 {
     if (options_.delayMs > 0) {
         note_("fault: reply delayed by " + std::to_string(options_.delayMs) + " ms");
         pause_(options_.delayMs);
     }
     if (options_.staleReply)
-        SendStale(code);
+        SendStale(MessageCode(message));
 
-    uint8_t message[FRAME_BUFFER_SIZE];
-    size_t length = MESSAGE_HEADER_SIZE + bodyLength;
-    uint16_t field = static_cast<uint16_t>(bodyLength + (options_.wrongLength ? 1 : 0));
-    message[0] = static_cast<uint8_t>(code | REPLY_BIT);
-    message[1] = static_cast<uint8_t>(field & 0xFF);
-    message[2] = static_cast<uint8_t>(field >> 8);
-    for (size_t k = 0; k < bodyLength; ++k)
-        message[MESSAGE_HEADER_SIZE + k] = body[k];
-    if (options_.wrongLength)
-        note_("fault: length field " + std::to_string(field) + " for a body of " + std::to_string(bodyLength));
+    if (options_.wrongLength) {
+        uint16_t field = MisstateBodyLength(message);
+        note_("fault: length field " + std::to_string(field) + " for a body of " +
+              std::to_string(length - MESSAGE_HEADER_SIZE));
+    }
 
     ++repliesSent_;
     bool corrupt = options_.corruptFcs != 0 && repliesSent_ == options_.corruptFcs;
@@ -136,25 +124,10 @@ void DeviceSim::SendReply(uint8_t code, const uint8_t* body, size_t bodyLength)
 
 void DeviceSim::SendStale(uint8_t code)
 {
-    uint8_t stale[MESSAGE_HEADER_SIZE + 4 + 64];
-    size_t length;
-    if (code == CMD_RECORD) {
-        // An information reply where a record reply is awaited.
-        const char type[] = "STALE";
-        stale[0] = CMD_INFO | REPLY_BIT;
-        stale[3] = 0;
-        stale[4] = 0;
-        stale[5] = 1;
-        for (size_t k = 0; k < sizeof type; ++k)
-            stale[6 + k] = static_cast<uint8_t>(type[k]);
-        length = 6 + sizeof type;
-    } else {
-        stale[0] = CMD_RECORD | REPLY_BIT;
-        stale[3] = RECORD_TAKEN;
-        length = 4;
-    }
-    stale[1] = static_cast<uint8_t>((length - MESSAGE_HEADER_SIZE) & 0xFF);
-    stale[2] = static_cast<uint8_t>((length - MESSAGE_HEADER_SIZE) >> 8);
+    uint8_t stale[FRAME_BUFFER_SIZE];
+    // An information reply where a record reply is awaited, else a record reply.
+    size_t length = code == CMD_RECORD ? BuildInfoReply(stale, STALE_FREE_KB, STALE_SERVER_TYPE)
+                                       : BuildRecordReply(stale, RECORD_TAKEN);
     note_("fault: stale reply " + CodeText(stale[0]) + " sent first");
     SendMessage(stale, length, false);
 }
@@ -162,30 +135,12 @@ void DeviceSim::SendStale(uint8_t code)
 void DeviceSim::SendMessage(const uint8_t* message, size_t length, bool corrupt)
 {
     uint8_t frame[STUFFED_FRAME_SIZE];
-    size_t n;
-    if (corrupt) {
-        uint8_t body[FRAME_BUFFER_SIZE];
-        for (size_t k = 0; k < length; ++k)
-            body[k] = message[k];
-        uint16_t fcs = static_cast<uint16_t>(MakeFcs(message, length) ^ 0x5A5A);
-        body[length] = static_cast<uint8_t>(fcs & 0xFF);
-        body[length + 1] = static_cast<uint8_t>(fcs >> 8);
-        frame[0] = FRAME_FLAG;
-        n = EscapeBytes(body, frame + 1, length + 2) + 1;
-        frame[n++] = FRAME_FLAG;
-    } else {
-        n = BuildFrame(message, length, frame);
-    }
+    size_t n = BuildFrame(message, length, frame);
+    if (corrupt)
+        n = CorruptFrameFcs(frame, n);
     if (options_.noise) {
-        uint8_t noise[8];
-        size_t count = 1 + rng_() % sizeof noise;
-        for (size_t k = 0; k < count; ++k) {
-            uint8_t b;
-            do
-                b = static_cast<uint8_t>(rng_());
-            while (b == FRAME_FLAG);
-            noise[k] = b;
-        }
+        uint8_t noise[MAX_NOISE_BYTES];
+        size_t count = MakeNoise(rng_, noise);
         note_("fault: " + std::to_string(count) + " noise bytes before the frame");
         send_(noise, count);
     }

@@ -31,7 +31,9 @@ public:
 
 private:
     bool Answers(uint8_t code) const;
-    void SendReply(uint8_t code, const uint8_t* body, size_t bodyLength);
+    // Sends a reply built in `message` (a FRAME_BUFFER_SIZE buffer), with
+    // the faults chosen for replies.
+    void SendReply(uint8_t* message, size_t length);
     void SendStale(uint8_t code);
     void SendMessage(const uint8_t* message, size_t length, bool corrupt);
 

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <iconv.h>
 
+#include "DeviceMessages.h"
+
 namespace {
 
 // Converts with iconv; `replaceBad` swaps each undecodable byte for U+FFFD
@@ -90,22 +92,6 @@ std::string LowerHex(const uint8_t* data, size_t length)
     return out;
 }
 
-std::vector<std::string> SplitRecordFields(const uint8_t* data, size_t length)
-{
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t k = 0; k < length && fields.size() < RECORD_FIELD_COUNT; ++k) {
-        if (data[k] == 0) {
-            fields.emplace_back(reinterpret_cast<const char*>(data + start), k - start);
-            start = k + 1;
-        }
-    }
-    if (fields.size() < RECORD_FIELD_COUNT && start < length)
-        fields.emplace_back(reinterpret_cast<const char*>(data + start), length - start);
-    fields.resize(RECORD_FIELD_COUNT);
-    return fields;
-}
-
 std::string UtcTimestamp()
 {
     using namespace std::chrono;
@@ -139,7 +125,7 @@ void RecordLog::Append(uint32_t seq, uint8_t flag, const uint8_t* data, size_t l
     std::string line = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + UtcTimestamp() +
                        "\",\"flag\":" + std::to_string(flag) + ",\"length\":" + std::to_string(length) +
                        ",\"data\":\"" + LowerHex(data, length) + "\",\"fields\":[";
-    std::vector<std::string> fields = SplitRecordFields(data, length);
+    const auto fields = SplitRecordFields(data, length);
     for (size_t k = 0; k < fields.size(); ++k) {
         if (k > 0)
             line += ',';

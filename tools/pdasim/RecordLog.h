@@ -6,9 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
-
-constexpr size_t RECORD_FIELD_COUNT = 11;
 
 // CP936 bytes to UTF-8; an undecodable byte becomes U+FFFD.
 std::string Cp936ToUtf8(const std::string& text);
@@ -16,9 +13,6 @@ std::string Cp936ToUtf8(const std::string& text);
 bool Utf8ToCp936(const std::string& text, std::string& out);
 std::string JsonEscape(const std::string& utf8);
 std::string LowerHex(const uint8_t* data, size_t length);
-// The record data's NUL-terminated texts, always RECORD_FIELD_COUNT of them
-// (missing ones empty, a last text without NUL read to the end).
-std::vector<std::string> SplitRecordFields(const uint8_t* data, size_t length);
 // Now as ISO-8601 UTC with milliseconds, e.g. 2024-01-31T12:00:00.123Z.
 std::string UtcTimestamp();
 
