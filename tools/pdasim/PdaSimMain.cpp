@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "Cp936Converter.h"
 #include "DeviceSim.h"
 #include "FrameCodec.h"
 #include "RecordLog.h"
@@ -72,6 +73,10 @@ int main(int argc, char** argv)
     if (!ParseSimOptions(argc, argv, options, error)) {
         std::fprintf(stderr, "pdasim: %s\n%s", error.c_str(), SIM_USAGE);
         return 2;
+    }
+    if (options.payloadFields) {
+        std::fputs(PayloadFieldsJson().c_str(), stdout);
+        return 0;
     }
     std::string serverType;
     if (!Utf8ToCp936(options.serverType, serverType)) {

@@ -1,61 +1,11 @@
 #include "RecordLog.h"
 
-#include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <iconv.h>
 
+#include "Cp936Converter.h"
 #include "DeviceMessages.h"
-
-namespace {
-
-// Converts with iconv; `replaceBad` swaps each undecodable byte for U+FFFD
-// instead of failing.
-bool Convert(const char* to, const char* from, const std::string& in, std::string& out, bool replaceBad)
-{
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    out.clear();
-    char* src = const_cast<char*>(in.data());
-    size_t srcLeft = in.size();
-    char chunk[256];
-    bool ok = true;
-    while (srcLeft > 0) {
-        char* dst = chunk;
-        size_t dstLeft = sizeof chunk;
-        size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-        out.append(chunk, sizeof chunk - dstLeft);
-        if (r != static_cast<size_t>(-1))
-            continue;
-        if (errno == E2BIG)
-            continue;
-        if (!replaceBad) {
-            ok = false;
-            break;
-        }
-        out += "\xEF\xBF\xBD";
-        ++src;
-        --srcLeft;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    iconv_close(cd);
-    return ok;
-}
-
-}  // namespace
-
-std::string Cp936ToUtf8(const std::string& text)
-{
-    std::string out;
-    Convert("UTF-8", "CP936", text, out, true);
-    return out;
-}
-
-bool Utf8ToCp936(const std::string& text, std::string& out)
-{
-    return Convert("CP936", "UTF-8", text, out, false);
-}
+#include "PayloadFields.h"
 
 std::string JsonEscape(const std::string& utf8)
 {
@@ -88,6 +38,17 @@ std::string LowerHex(const uint8_t* data, size_t length)
     for (size_t k = 0; k < length; ++k) {
         out += digits[data[k] >> 4];
         out += digits[data[k] & 0x0F];
+    }
+    return out;
+}
+
+std::string PayloadFieldsJson()
+{
+    std::string out;
+    for (size_t k = 0; k < RECORD_FIELD_COUNT; ++k) {
+        const PayloadField& field = PAYLOAD_FIELDS[k];
+        out += "{\"field\":" + std::to_string(k) + ",\"name\":\"" + JsonEscape(field.name) + "\",\"code\":\"" +
+               JsonEscape(field.code) + "\",\"checked\":" + (field.checked ? "true" : "false") + "}\n";
     }
     return out;
 }

@@ -1,5 +1,4 @@
-// Text conversion between the device's code page and UTF-8, and the JSON
-// record log that tests read back.
+// The JSON record log that tests read back, one line per record received.
 #pragma once
 
 #include <cstddef>
@@ -7,12 +6,12 @@
 #include <cstdio>
 #include <string>
 
-// CP936 bytes to UTF-8; an undecodable byte becomes U+FFFD.
-std::string Cp936ToUtf8(const std::string& text);
-// UTF-8 to CP936; false when the text has characters CP936 lacks.
-bool Utf8ToCp936(const std::string& text, std::string& out);
 std::string JsonEscape(const std::string& utf8);
 std::string LowerHex(const uint8_t* data, size_t length);
+// The record fields' names, one JSON line each in field order:
+// {"field":N,"name":"...","code":"..","checked":false}, for scripts that
+// show logged records.
+std::string PayloadFieldsJson();
 // Now as ISO-8601 UTC with milliseconds, e.g. 2024-01-31T12:00:00.123Z.
 std::string UtcTimestamp();
 

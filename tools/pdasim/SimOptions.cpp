@@ -8,7 +8,8 @@ const char* const SIM_USAGE =
     "usage: pdasim (--device PATH | --pty LINK) [--server-type TEXT] [--free-kb N] [--log FILE] [--quiet]\n"
     "              [--silent] [--probe-only] [--refuse-records] [--refuse-every K] [--stop-after K]\n"
     "              [--delay-ms N] [--corrupt-fcs K] [--wrong-length] [--stale-reply] [--noise] [--pace]\n"
-    "              [--xon-xoff]\n";
+    "              [--xon-xoff]\n"
+    "       pdasim --payload-fields   the names of a record's fields, one JSON line each\n";
 
 namespace {
 
@@ -38,7 +39,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         {"--probe-only", &SimOptions::probeOnly},  {"--refuse-records", &SimOptions::refuseRecords},
         {"--wrong-length", &SimOptions::wrongLength}, {"--stale-reply", &SimOptions::staleReply},
         {"--noise", &SimOptions::noise},           {"--pace", &SimOptions::pace},
-        {"--xon-xoff", &SimOptions::xonXoff},
+        {"--xon-xoff", &SimOptions::xonXoff},      {"--payload-fields", &SimOptions::payloadFields},
     };
     struct Number {
         const char* name;
@@ -104,6 +105,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             return false;
         }
     }
+    if (o.payloadFields)
+        return true;
     if (o.devicePath.empty() == o.ptyLink.empty()) {
         error = "give exactly one of --device PATH and --pty LINK";
         return false;

@@ -25,6 +25,8 @@ struct SimOptions {
     bool noise = false;
     bool pace = false;
     bool xonXoff = false;       // the line's termios get IXON and IXOFF, as a driver may leave them
+
+    bool payloadFields = false;  // --payload-fields: print the record fields' names and end
 };
 
 // Fills `options` from argv; on a bad command line returns false with a

@@ -1,0 +1,42 @@
+// Text conversion between code page 936, in which the device and the record
+// files hold their texts, and UTF-8, in which the tools read and show them.
+#pragma once
+
+#include <iconv.h>
+
+#include <string>
+
+class Cp936Converter {
+public:
+    enum Direction {
+        TO_UTF8,    // CP936 in, UTF-8 out
+        FROM_UTF8,  // UTF-8 in, CP936 out
+    };
+    // What becomes of an input byte that cannot be converted.
+    enum BadBytes {
+        FAIL,     // the conversion stops there and reports false
+        REPLACE,  // U+FFFD stands in for the byte
+        ESCAPE,   // the byte is shown as \xNN
+    };
+
+    explicit Cp936Converter(Direction direction);
+    ~Cp936Converter();
+    Cp936Converter(const Cp936Converter&) = delete;
+    Cp936Converter& operator=(const Cp936Converter&) = delete;
+
+    // False when the system has no converter for CP936.
+    bool Usable() const;
+
+    // Converts `text` into `out`. False when the converter is not usable, or
+    // with FAIL at the first byte that cannot be converted (`out` then holds
+    // what came before it). REPLACE and ESCAPE go on after the bad byte.
+    bool Convert(const std::string& text, std::string& out, BadBytes bad);
+
+private:
+    iconv_t state_;
+};
+
+// One-off conversions: undecodable bytes become U+FFFD.
+std::string Cp936ToUtf8(const std::string& text);
+// False when the text has characters CP936 lacks (or is not UTF-8).
+bool Utf8ToCp936(const std::string& text, std::string& out);
