@@ -3,9 +3,6 @@
 //   recfile dump FILE            blocks, entries and the record of each block
 //   recfile payloads FILE        the payload of each block, as hex
 //   recfile build INPUT OUTPUT   a record file from a text description
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "Cp936Converter.h"
+#include "PayloadFields.h"
 #include "RecordAssembly.h"
 #include "RecordFile.h"
 #include "RecordSource.h"
@@ -43,52 +42,8 @@ const char USAGE[] =
     "  !count N                    the block count written in the trailer (default: blocks written)\n"
     "  # ...                       a comment\n";
 
-// Names of the payload fields, with the field code that feeds each.
-const char* const FIELD_NAMES[PAYLOAD_FIELD_COUNT] = {
-    "name (00)", "(always empty)", "company (15)", "department (16)", "phone (13)", "phone (10)",
-    "phone (11)", "phone (12)", "e-mail (61)", "address (60)", "notes"};
-
-class Converter {
-public:
-    Converter(const char* to, const char* from) : state(iconv_open(to, from)) {}
-    ~Converter()
-    {
-        if (state != reinterpret_cast<iconv_t>(-1))
-            iconv_close(state);
-    }
-    bool Usable() const { return state != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts `text`; bytes that cannot be converted go to `bad` (false
-    // returned) or, with `escapeBad`, are shown as \xNN.
-    bool Convert(const std::string& text, std::string& out, bool escapeBad)
-    {
-        out.clear();
-        iconv(state, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(text.data());
-        size_t inLeft = text.size();
-        while (inLeft > 0) {
-            char chunk[256];
-            char* outPtr = chunk;
-            size_t outLeft = sizeof chunk;
-            size_t done = iconv(state, &in, &inLeft, &outPtr, &outLeft);
-            out.append(chunk, static_cast<size_t>(outPtr - chunk));
-            if (done != static_cast<size_t>(-1) || errno == E2BIG)
-                continue;
-            if (!escapeBad)
-                return false;
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(*in));
-            out += escaped;
-            ++in;
-            --inLeft;
-            iconv(state, nullptr, nullptr, nullptr, nullptr);
-        }
-        return true;
-    }
-
-private:
-    iconv_t state;
-};
+// The dump names the fields from the tools' shared table.
+static_assert(PAYLOAD_FIELD_COUNT == RECORD_FIELD_COUNT, "one name per payload field");
 
 std::string Printable(const std::string& utf8)
 {
@@ -178,14 +133,14 @@ int Payloads(const char* path)
 
 int Dump(const char* path)
 {
-    Converter toUtf8("UTF-8", "CP936");
+    Cp936Converter toUtf8(Cp936Converter::TO_UTF8);
     if (!toUtf8.Usable()) {
         std::fprintf(stderr, "recfile: no CP936 converter\n");
         return EXIT_BUILD_FAILED;
     }
     auto show = [&](const char* text) {
         std::string utf8;
-        toUtf8.Convert(text, utf8, true);
+        toUtf8.Convert(text, utf8, Cp936Converter::ESCAPE);
         return "\"" + Printable(utf8) + "\"";
     };
     static RecordFile file;
@@ -201,7 +156,7 @@ int Dump(const char* path)
         }
         text << "  record (" << block.payloadLength << " bytes counted):\n";
         for (int field = 0; field < PAYLOAD_FIELD_COUNT; ++field)
-            text << "    " << field << " " << FIELD_NAMES[field] << ": " << show(block.fieldTexts[field]) << "\n";
+            text << "    " << field << " " << PayloadFieldLabel(field) << ": " << show(block.fieldTexts[field]) << "\n";
         out += text.str();
     });
     if (result != IMEX_RESULT_OK) {
@@ -247,7 +202,7 @@ int Build(const char* inputPath, const char* outputPath)
         std::fprintf(stderr, "recfile: cannot read %s\n", inputPath);
         return EXIT_BUILD_FAILED;
     }
-    Converter toCp936("CP936", "UTF-8");
+    Cp936Converter toCp936(Cp936Converter::FROM_UTF8);
     if (!toCp936.Usable()) {
         std::fprintf(stderr, "recfile: no CP936 converter\n");
         return EXIT_BUILD_FAILED;
@@ -308,7 +263,7 @@ int Build(const char* inputPath, const char* outputPath)
                                           line.substr(secondTab + 1)};
             for (const std::string& part : parts) {
                 std::string converted;
-                if (!toCp936.Convert(part, converted, false))
+                if (!toCp936.Convert(part, converted, Cp936Converter::FAIL))
                     return fail("text that code page 936 cannot hold");
                 if (converted.find('\xFF') != std::string::npos)
                     return fail("a text may not hold the byte FF");
