@@ -48,9 +48,13 @@ set -e
 
 say "what the device stored"
 python3 - "$log" <<'PY'
-import json, sys
-# The record's eleven fields and the file's field codes that feed them.
-names = ["00", "-", "15", "16", "13", "10", "11", "12", "61 (e-mail)", "60", "notes"]
+import json, os, subprocess, sys
+# The record's eleven fields and the file's field codes that feed them, from
+# pdasim's table; a field whose value must pass a test also says which.
+table = subprocess.run([os.environ["IMEX_PDASIM"], "--payload-fields"],
+                       capture_output=True, text=True, check=True).stdout
+fields = [json.loads(line) for line in table.splitlines()]
+names = [f"{f['code']} ({f['name']})" if f["checked"] else f["code"] or f["name"] for f in fields]
 try:
     lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
 except FileNotFoundError:

@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""The demo's listing of stored records, run as the demo runs it.
+
+    check_demo_listing.py --pdasim PATH --demo scripts/demo.sh
+
+Takes the embedded Python that scripts/demo.sh runs over pdasim's record
+log, feeds it a log of known records and compares what it prints, so the
+listing keeps its labels while they come from pdasim's field table. Also
+checks that table's JSON lines. Exits 1 on any difference.
+"""
+
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+FIELDS = ["张三", "", "公司", "部门", "13", "10", "11", "12", "a@b.cn", "地址", "称谓:先生\r\n备注:x\r\n"]
+
+RECORDS = [
+    {"seq": 1, "time": "2026-01-01T00:00:00.000Z", "flag": 1, "length": 60, "data": "", "fields": FIELDS,
+     "status": 1},
+    {"seq": 2, "time": "2026-01-01T00:00:01.000Z", "flag": 1, "length": 17, "data": "",
+     "fields": ["Li", "", "", "", "", "", "", "123", "", "", ""], "status": 0},
+]
+
+EXPECTED = """\
+record 1 (60 bytes, stored)
+  00              张三
+  15              公司
+  16              部门
+  13              13
+  10              10
+  11              11
+  12              12
+  61 (e-mail)     a@b.cn
+  60              地址
+  notes           称谓:先生
+                  备注:x
+                  
+record 2 (17 bytes, refused)
+  00              Li
+  12              123
+2 record(s) stored on the device
+"""
+
+
+def listing_program(demo_path):
+    text = open(demo_path, encoding="utf-8").read()
+    match = re.search(r"^python3 - \"\$log\" <<'PY'\n(.*?)^PY$", text, re.S | re.M)
+    if not match:
+        sys.exit("no listing program found in " + demo_path)
+    return match.group(1)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--pdasim", required=True)
+    parser.add_argument("--demo", required=True)
+    args = parser.parse_args()
+    failures = []
+
+    table = subprocess.run([args.pdasim, "--payload-fields"], capture_output=True, text=True, check=True).stdout
+    rows = [json.loads(line) for line in table.splitlines()]
+    if [row.get("field") for row in rows] != list(range(11)):
+        failures.append("field numbers %r" % [row.get("field") for row in rows])
+    for row in rows:
+        if not (isinstance(row.get("name"), str) and row["name"] and isinstance(row.get("code"), str)
+                and re.fullmatch(r"(\d\d)?", row["code"]) and isinstance(row.get("checked"), bool)):
+            failures.append("table row %r" % row)
+
+    with tempfile.TemporaryDirectory(prefix="demo-listing-") as workdir:
+        log = os.path.join(workdir, "device.jsonl")
+        with open(log, "w", encoding="utf-8") as f:
+            for record in RECORDS:
+                f.write(json.dumps(record, ensure_ascii=False) + "\n")
+        env = dict(os.environ, IMEX_PDASIM=args.pdasim)
+        run = subprocess.run([sys.executable, "-", log], input=listing_program(args.demo), capture_output=True,
+                             text=True, env=env)
+        if run.returncode != 0:
+            failures.append("the listing failed: " + run.stderr)
+        elif run.stdout != EXPECTED:
+            failures.append("listing differs:\n" + run.stdout)
+
+    for failure in failures:
+        print("FAIL " + failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
