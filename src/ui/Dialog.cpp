@@ -36,9 +36,10 @@ INT_PTR Dialog::DoModal(HWND owner) {
     if (window != nullptr) return -1;
     if (owner == nullptr) owner = GetActiveWindow();
     // The dialog manager disables the owner itself; the window that owns the
-    // owner (the caller's main window behind our hidden host) is ours to do.
-    HWND topOwner = owner ? GetAncestor(owner, GA_ROOTOWNER) : nullptr;
-    bool disableTop = topOwner != nullptr && topOwner != owner && IsWindowEnabled(topOwner);
+    // owner (the caller's window behind our hidden host, itself perhaps a
+    // dialog of the caller's) is ours to do.
+    HWND topOwner = owner ? GetWindow(owner, GW_OWNER) : nullptr;
+    bool disableTop = topOwner != nullptr && IsWindowEnabled(topOwner);
     if (disableTop) EnableWindow(topOwner, FALSE);
     modalTopOwner = topOwner;
     topOwnerDisabled = disableTop;
@@ -79,10 +80,11 @@ void Dialog::HandBackActivation() {
         EnableWindow(modalTopOwner, TRUE);
         topOwnerDisabled = false;
     }
-    // A hidden owner (our host window with no caller's window above it)
-    // is not worth the activation.
+    // Only a window the user can use takes it: not our hidden host with no
+    // caller's window above it, nor a caller's window that something else
+    // keeps disabled.
     HWND next = modalTopOwner != nullptr ? modalTopOwner : owner;
-    if (wasActive && next != nullptr && IsWindowVisible(next)) SetActiveWindow(next);
+    if (wasActive && next != nullptr && IsWindowVisible(next) && IsWindowEnabled(next)) SetActiveWindow(next);
 }
 
 bool Dialog::SetItemText(int controlId, const char* utf8Text) {

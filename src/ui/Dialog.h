@@ -63,6 +63,6 @@ private:
     UINT templateId;
     HWND window = nullptr;
     bool modal = false;
-    HWND modalTopOwner = nullptr;    // while modal: the owner's top-level owner
+    HWND modalTopOwner = nullptr;    // while modal: the window that owns the owner
     bool topOwnerDisabled = false;   // while modal: disabled by DoModal, not yet enabled again
 };

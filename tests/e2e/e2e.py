@@ -700,21 +700,28 @@ def reentry_gives_1(c):
 
 @case
 def caller_window_is_disabled_then_active_again(c):
-    """Called from a visible window: disabled while each dialog is up, enabled and active again at each dialog's end."""
+    """Called from a visible window, also one that is a dialog of the caller's disabled main window: that window
+    is disabled while each dialog is up, enabled and active again at each dialog's end."""
     path = build_file(c.workdir, "three", THREE_CONTACTS)
-    c.start_sims(com1=[], com2=[])
-    run = c.host(path, "--owner-window", "--log-dialogs")
-    c.stop_all()
-    c.checks.equal(run.results(), [0], "results")
-    c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner before the calls: (.*)$")], ["enabled 1 active 1"],
-                   "the caller's window before the call")
-    c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner while dialog is up: (.*)$")], ["enabled 0"] * 4,
-                   "the caller's window while the connection and the three transfer dialogs are up")
-    c.checks.equal([(m[1], m[2]) for m in run.matching(r"\[[\d.]+\] owner at end of (\w+): (.*)$")],
-                   [("connect", "enabled 1 active 1")] + [("transfer", "enabled 1 active 1")] * 3,
-                   "the caller's window as each dialog is destroyed")
-    c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner after the calls: (.*)$")], ["enabled 1 active 1"],
-                   "the caller's window after the call")
+    for option in ("--owner-window", "--owner-window=nested"):
+        c.start_sims(com1=[], com2=[])
+        run = c.host(path, option, "--log-dialogs")
+        c.stop_all()
+        c.checks.equal(run.results(), [0], f"{option}: results")
+        c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner before the calls: (.*)$")],
+                       ["enabled 1 active 1"], f"{option}: the caller's window before the call")
+        c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner while dialog is up: (.*)$")],
+                       ["enabled 0"] * 4,
+                       f"{option}: the caller's window while the connection and the three transfer dialogs are up")
+        c.checks.equal([(m[1], m[2]) for m in run.matching(r"\[[\d.]+\] owner at end of (\w+): (.*)$")],
+                       [("connect", "enabled 1 active 1")] + [("transfer", "enabled 1 active 1")] * 3,
+                       f"{option}: the caller's window as each dialog is destroyed")
+        c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] owner after the calls: (.*)$")],
+                       ["enabled 1 active 1"], f"{option}: the caller's window after the call")
+        if option.endswith("nested"):
+            # Its own modal loop keeps the main window disabled; we never enable it.
+            c.checks.equal([m[1] for m in run.matching(r"\[[\d.]+\] main window after the calls: (.*)$")],
+                           ["enabled 0"], f"{option}: the caller's main window after the call")
     c.finish(run)
 
 

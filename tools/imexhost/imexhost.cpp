@@ -71,6 +71,7 @@ struct Options {
     bool reenterThread = false;
     bool reportHandles = false;
     bool ownerWindow = false;
+    bool nestedOwner = false;  // the caller's window is a modal dialog of its main window
     int exitInCallback = 0;   // block whose callback ends the process at once
     int exitFromThread = 0;   // block whose callback lets another thread end the process
     std::string screenshotDir;
@@ -85,6 +86,7 @@ int transferCount = 0;
 int boxCount = 0;
 bool reentered = false;
 HWND callerWindow = nullptr;  // --owner-window: the caller's own visible top-level window
+HWND callerMain = nullptr;    // --owner-window=nested: the main window behind it
 
 void Log(const char* format, ...) {
     std::printf("[%.3f] ", (GetTickCount() - startTick) / 1000.0);
@@ -311,7 +313,9 @@ void WINAPI OnProgress(int block, int blockCount) {
 }
 
 // A visible, active top-level window, as a desktop program calling ImEx
-// has: the DLL's host window and dialogs end up owned by it.
+// has: the DLL's host window and dialogs end up owned by it. Nested: that
+// window is a dialog of the program's main window, which it keeps
+// disabled, as a program calls from its own modal dialog.
 HWND CreateCallerWindow() {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcW;
@@ -325,6 +329,18 @@ HWND CreateCallerWindow() {
         return nullptr;
     }
     ShowWindow(window, SW_SHOW);
+    if (options.nestedOwner) {
+        callerMain = window;
+        window = CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass.lpszClassName, L"imexhost dialog",
+                                 WS_POPUP | WS_CAPTION, 150, 150, 300, 200, callerMain, nullptr,
+                                 windowClass.hInstance, nullptr);
+        if (window == nullptr) {
+            std::fprintf(stderr, "imexhost: cannot create the caller's dialog (error %lu)\n", GetLastError());
+            return nullptr;
+        }
+        EnableWindow(callerMain, FALSE);
+        ShowWindow(window, SW_SHOW);
+    }
     SetForegroundWindow(window);
     SetActiveWindow(window);
     Log("owner before the calls: enabled %d active %d", IsWindowEnabled(window) ? 1 : 0,
@@ -372,8 +388,9 @@ void Usage() {
         "  --reenter-thread      the same from a second thread\n"
         "  --report-handles      print handle and thread counts before, after each call and after\n"
         "  --screenshots DIR     save each dialog and box as DIR\\<kind>-<n>.bmp\n"
-        "  --owner-window        call from a visible, active window of our own and log whether it\n"
-        "                        is disabled while each dialog is up, enabled and active at its end\n"
+        "  --owner-window[=nested] call from a visible, active window of our own (nested: a dialog\n"
+        "                        of our main window, which it keeps disabled) and log whether it is\n"
+        "                        disabled while each dialog is up, enabled and active at its end\n"
         "  --exit-in-callback K  end the process (exit code 42) in the callback of block K\n"
         "  --exit-from-thread K  in the callback of block K, start a thread that ends the process\n"
         "                        (exit code 43) 300 ms later, while that block's record is sent\n"
@@ -430,6 +447,9 @@ bool ParseArguments(int argc, char** argv) {
             options.reportHandles = true;
         } else if (arg == "--owner-window") {
             options.ownerWindow = true;
+        } else if (arg == "--owner-window=nested") {
+            options.ownerWindow = true;
+            options.nestedOwner = true;
         } else if (arg == "--exit-in-callback" && hasValue) {
             options.exitInCallback = std::atoi(argv[++i]);
             if (options.exitInCallback < 1) return false;
@@ -516,6 +536,10 @@ int main(int argc, char** argv) {
         Log("owner after the calls: enabled %d active %d", IsWindowEnabled(callerWindow) ? 1 : 0,
             GetActiveWindow() == callerWindow ? 1 : 0);
         DestroyWindow(callerWindow);
+        if (callerMain != nullptr) {
+            Log("main window after the calls: enabled %d", IsWindowEnabled(callerMain) ? 1 : 0);
+            DestroyWindow(callerMain);
+        }
     }
     if (hook != nullptr) UnhookWindowsHookEx(hook);
     FreeLibrary(dll);
