@@ -88,15 +88,15 @@ std::wstring Describe(const DialogTemplateInfo& t) {
     return out;
 }
 
-std::wstring Describe(const TemplateSpec& spec) {
+std::wstring Describe(const TemplateSpec& wanted) {
     DialogTemplateInfo t;
-    t.style = spec.style;
-    t.caption = spec.caption;
-    t.cx = static_cast<int16_t>(spec.cx);
-    t.cy = static_cast<int16_t>(spec.cy);
+    t.style = wanted.style;
+    t.caption = wanted.caption;
+    t.cx = static_cast<int16_t>(wanted.cx);
+    t.cy = static_cast<int16_t>(wanted.cy);
     t.fontName = L"System";
     t.pointSize = 10;
-    for (const ControlSpec& c : spec.controls) {
+    for (const ControlSpec& c : wanted.controls) {
         TemplateControl control;
         control.id = static_cast<uint16_t>(c.id);
         control.classAtom = c.classAtom;
@@ -120,10 +120,10 @@ TEST_F(ImexModule, TemplatesHoldTheWindowsAndControlsTheDialogsUse) {
          {{TRANSFER_LABEL_ID, STATIC_ATOM, L"Transfering ...", 24, 13, 56, 13},
           {TRANSFER_PERCENT_ID, STATIC_ATOM, L"", 40, 25, 37, 16}}},
     };
-    for (const TemplateSpec& spec : specs) {
-        DialogTemplateInfo t = ReadTemplate(spec.id);
-        EXPECT_EQ(Describe(t), Describe(spec)) << "template " << spec.id;
-        EXPECT_TRUE(t.style & DS_SETFONT) << "template " << spec.id << " carries no font";
+    for (const TemplateSpec& expected : specs) {
+        DialogTemplateInfo t = ReadTemplate(expected.id);
+        EXPECT_EQ(Describe(t), Describe(expected)) << "template " << expected.id;
+        EXPECT_TRUE(t.style & DS_SETFONT) << "template " << expected.id << " carries no font";
         for (const TemplateControl& c : t.controls) EXPECT_TRUE(c.style & WS_VISIBLE) << "control " << c.id;
     }
     // The host's one button is the default push button; the connection
