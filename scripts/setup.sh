@@ -18,6 +18,8 @@ PACKAGES=(
     # native build, tests, fuzzing, benchmarks
     cmake ninja-build g++ clang-14 libclang-rt-14-dev libfuzzer-14-dev
     googletest libgtest-dev libbenchmark-dev python3 file procps util-linux
+    # recfile build --vcard parses vCards with it
+    python3-vobject
     # the Windows cross-builds (posix thread model: GoogleTest needs std::thread)
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
