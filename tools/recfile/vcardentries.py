@@ -24,10 +24,12 @@ A file that is not UTF-8 or not a well-formed vCard stops the run: one line
 "SOURCE:LINE: what is wrong" on standard error, exit status 1, no output.
 """
 import collections
+import io
 import sys
 
 try:
     import vobject
+    from vobject.icalendar import stringToTextValues
 except ImportError:  # the tool's own message, not a traceback
     sys.stderr.write("vcardentries: python3-vobject is not installed (scripts/setup.sh installs it)\n")
     sys.exit(2)
@@ -95,33 +97,42 @@ def PropertyText(prop):
     return text
 
 
-def JoinedName(name):
+class Values:
+    """A property's value as text or as its parts, unescaped by the card's
+    version. vobject's own conversion keeps only the first of comma-separated
+    texts (a 2.1 note "at the fair, likes tea" would lose its second half), so
+    the cards are read untransformed and the escapes resolved here with
+    vobject's own splitter."""
+
+    def __init__(self, version):
+        self.legacy = version.startswith("2.")
+
+    def Text(self, raw):
+        # 2.1 escapes nothing in a single text; 3.0 and 4.0 escape \\ \, \; \n.
+        return raw if self.legacy else "".join(stringToTextValues(raw, listSeparator="\0"))
+
+    def Parts(self, raw, count=0):
+        parts = stringToTextValues(raw, listSeparator=";", charList=";")
+        if not self.legacy:
+            parts = [self.Text(p) for p in parts]
+        return parts + [""] * (count - len(parts))
+
+
+def JoinedName(parts):
     """N's parts as one text: CJK names family first without spaces, others given first."""
-    family, given, additional = (Components(name.family), Components(name.given), Components(name.additional))
+    family, given, additional, prefix, suffix = parts[:5]
     if not IsAscii(family + given + additional):
         return family + given + additional
-    parts = [Components(name.given), Components(name.additional), Components(name.family),
-             Components(name.suffix)]
-    return " ".join(p for p in parts if p)
+    return " ".join(p for p in (given, additional, family, suffix) if p)
 
 
-def Components(value):
-    if isinstance(value, (list, tuple)):
-        return " ".join(v for v in value if v)
-    return value or ""
-
-
-def JoinedAddress(address):
+def JoinedAddress(parts):
     """ADR's seven parts as one text, in the order the address is read."""
-    if not IsAscii("".join(Components(getattr(address, p)) for p in
-                           ("street", "extended", "box", "city", "region", "country"))):
-        parts = [address.country, address.region, address.city, address.street, address.extended, address.box]
-        text = "".join(Components(p) for p in parts)
-        code = Components(address.code)
+    box, extended, street, city, region, code, country = parts[:7]
+    if not IsAscii(street + extended + box + city + region + country):
+        text = country + region + city + street + extended + box
         return text + (" " + code if code and text else code)
-    parts = [address.street, address.extended, address.box, address.city, address.region, address.code,
-             address.country]
-    return ", ".join(Components(p) for p in parts if Components(p))
+    return ", ".join(p for p in (street, extended, box, city, region, code, country) if p)
 
 
 def PhoneCode(prop, groupLabels):
@@ -136,19 +147,20 @@ def PhoneCode(prop, groupLabels):
     return "10", OTHER_PHONE_LABEL
 
 
-def PhoneNumber(prop):
-    number = prop.value.strip()
+def PhoneNumber(text):
+    number = text.strip()
     return number[4:] if number.lower().startswith("tel:") else number
 
 
-def EntriesOfCard(card):
-    """(code, label, line, property text, value) per property with a code, in file
-    order, and the names of the properties left out."""
-    children = list(card.getChildren())
+def EntriesOfCard(children):
+    """(code, label, line, property text, value) per property of a card that
+    has a code, in file order, and the names of the properties left out."""
+    version = next((c.value.strip() for c in children if c.name == "VERSION"), "3.0")
+    values = Values(version)
     groupLabels = {c.group: c.value for c in children if c.group and c.name == "X-ABLABEL"}
     usedGroups = set()
-    hasName = any(c.name == "FN" and c.value.strip() for c in children)
-    hasTitle = any(c.name == "TITLE" and c.value.strip() for c in children)
+    hasName = any(c.name == "FN" and values.Text(c.value).strip() for c in children)
+    hasTitle = any(c.name == "TITLE" and values.Text(c.value).strip() for c in children)
     entries = []
     left = []
 
@@ -162,29 +174,30 @@ def EntriesOfCard(card):
     for prop in children:
         name = prop.name
         if name == "FN":
-            Add("00", CODE_LABELS["00"], prop, prop.value)
+            Add("00", CODE_LABELS["00"], prop, values.Text(prop.value))
         elif name == "N":
             # The name comes from FN when there is one; N then only lends its
             # honorific prefix as the form of address.
+            parts = values.Parts(prop.value, 5)
             if not hasName:
-                Add("00", CODE_LABELS["00"], prop, JoinedName(prop.value))
-            if not hasTitle and Components(prop.value.prefix):
-                Add("01", CODE_LABELS["01"], prop, Components(prop.value.prefix))
+                Add("00", CODE_LABELS["00"], prop, JoinedName(parts))
+            if not hasTitle:
+                Add("01", CODE_LABELS["01"], prop, parts[3])
         elif name == "TITLE":
-            Add("01", CODE_LABELS["01"], prop, prop.value)
+            Add("01", CODE_LABELS["01"], prop, values.Text(prop.value))
         elif name == "TEL":
             code, label = PhoneCode(prop, groupLabels)
-            Add(code, label, prop, PhoneNumber(prop))
+            Add(code, label, prop, PhoneNumber(values.Text(prop.value)))
         elif name == "EMAIL":
-            Add("61", CODE_LABELS["61"], prop, prop.value)
+            Add("61", CODE_LABELS["61"], prop, values.Text(prop.value))
         elif name == "ORG":
-            parts = prop.value if isinstance(prop.value, list) else [prop.value]
-            Add("15", CODE_LABELS["15"], prop, parts[0] if parts else "")
+            parts = values.Parts(prop.value, 1)
+            Add("15", CODE_LABELS["15"], prop, parts[0])
             Add("16", CODE_LABELS["16"], prop, " ".join(p for p in parts[1:] if p))
         elif name == "ADR":
-            Add("60", CODE_LABELS["60"], prop, JoinedAddress(prop.value))
+            Add("60", CODE_LABELS["60"], prop, JoinedAddress(values.Parts(prop.value, 7)))
         elif name == "NOTE":
-            Add("80", CODE_LABELS["80"], prop, prop.value)
+            Add("80", CODE_LABELS["80"], prop, values.Text(prop.value))
         elif name not in STRUCTURE:
             left.append(prop)
     leftNames = [p.name for p in left if not (p.name == "X-ABLABEL" and p.group in usedGroups)]
@@ -204,19 +217,63 @@ def ReadSource(source):
         raise CardError(line, "not UTF-8 text (byte offset %d)" % error.start)
     if "BEGIN:VCARD" not in text.upper():
         raise CardError(None, "holds no vCard (no BEGIN:VCARD line)")
-    cards = []
     try:
-        for card in vobject.readComponents(text, allowQP=True):
-            if card.name != "VCARD":
-                raise CardError(None, "holds a %s, not a vCard" % (card.name or "text without BEGIN"))
-            lines = [c.lineNumber for c in card.getChildren() if c.lineNumber]
-            begin = min(lines) - 1 if lines else None
-            cards.append((begin, EntriesOfCard(card)))
+        return [(begin, EntriesOfCard(children)) for begin, children in SplitCards(text)]
     except vobject.base.VObjectError as error:
         raise CardError(getattr(error, "lineNumber", None), getattr(error, "msg", str(error)))
     except (ValueError, LookupError, UnicodeError) as error:
         # A quoted-printable text in a charset that does not decode, and the like.
         raise CardError(None, "cannot be read as a vCard: %s" % error)
+
+
+def SplitCards(text):
+    """(line of BEGIN, properties) per card. vobject reads the lines (folding,
+    quoted-printable, charsets, parameters, groups); the cards are put
+    together here because vobject's own assembly decodes every value by
+    3.0's rules, which cuts 2.1 texts at their first comma. Cards nested in
+    a card (a 2.1 AGENT) are passed over."""
+    physical = text.split("\n")
+
+    def StartLine(number):
+        # vobject's reader numbers a line that follows a blank one, or the
+        # file's first, one too low; the logical line starts at the next
+        # line that is not blank.
+        number = max(number, 1)
+        while number <= len(physical) and not physical[number - 1].strip(" \t\r"):
+            number += 1
+        return number
+
+    cards = []
+    begin, children, nested = None, [], []
+    for line, number in vobject.base.getLogicalLines(io.StringIO(text), allowQP=True):
+        number = StartLine(number)
+        prop = vobject.base.textLineToContentLine(line, number)
+        kind = prop.value.strip().upper()
+        if prop.name == "BEGIN":
+            if begin is None:
+                if kind != "VCARD":
+                    raise CardError(number, "BEGIN:%s where a vCard should begin" % prop.value.strip())
+                begin, children = number, []
+            else:
+                nested.append(kind)
+        elif prop.name == "END":
+            if begin is None:
+                raise CardError(number, "END:%s without a BEGIN before it" % prop.value.strip())
+            if nested:
+                if kind != nested.pop():
+                    raise CardError(number, "END:%s does not close what began inside the card" % prop.value.strip())
+            elif kind != "VCARD":
+                raise CardError(number, "END:%s where END:VCARD should close the card of line %d"
+                                % (prop.value.strip(), begin))
+            else:
+                cards.append((begin, children))
+                begin = None
+        elif begin is None:
+            raise CardError(number, "%s outside a card (no BEGIN:VCARD before it)" % prop.name)
+        elif not nested:
+            children.append(prop)
+    if begin is not None:
+        raise CardError(begin, "the card that begins here is never closed (no END:VCARD)")
     return cards
 
 
