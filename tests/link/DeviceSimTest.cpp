@@ -243,4 +243,45 @@ TEST(DeviceSimFaults, DelayPausesBeforeEveryReply)
     EXPECT_EQ(device.Frames().size(), 2u);
 }
 
+TEST(DeviceSimStore, OnlyRecordsAnsweredAsTakenAreStored)
+{
+    auto options = [](auto set) {
+        SimOptions o;
+        set(o);
+        return o;
+    };
+    const struct {
+        const char* what;
+        SimOptions options;
+        std::vector<uint8_t> stored;  // first data byte of each record stored
+    } cases[] = {
+        {"plain", {}, {'1', '2', '3', '4'}},
+        {"--refuse-records", options([](SimOptions& o) { o.refuseRecords = true; }), {}},
+        {"--refuse-every 2", options([](SimOptions& o) { o.refuseEvery = 2; }), {'1', '3'}},
+        {"--stop-after 2", options([](SimOptions& o) { o.stopAfterSet = true; o.stopAfter = 2; }), {'1', '2'}},
+        {"--refuse-every 2 --stop-after 3",
+         options([](SimOptions& o) { o.refuseEvery = 2; o.stopAfterSet = true; o.stopAfter = 3; }), {'1', '3'}},
+        {"--silent", options([](SimOptions& o) { o.silent = true; }), {}},
+        {"--probe-only", options([](SimOptions& o) { o.probeOnly = true; }), {}},
+        // The reply goes out with the taken status, spoilt on the line: the
+        // device holds the record all the same.
+        {"--corrupt-fcs 1", options([](SimOptions& o) { o.corruptFcs = 1; }), {'1', '2', '3', '4'}},
+    };
+    for (const auto& c : cases) {
+        Device device(c.options);
+        std::vector<uint8_t> stored;
+        size_t lineBefore = 0;
+        device.sim.SetRecordStored([&](const uint8_t* data, size_t length) {
+            ASSERT_EQ(length, 2u) << c.what;
+            stored.push_back(data[0]);
+            EXPECT_EQ(device.line.size(), lineBefore) << c.what << ": the reply went out before the record was stored";
+        });
+        for (uint8_t k = '1'; k <= '4'; ++k) {
+            lineBefore = device.line.size();
+            device.Send(RecordRequestOf({k, 0x00}));
+        }
+        EXPECT_EQ(stored, c.stored) << c.what;
+    }
+}
+
 }  // namespace

@@ -89,6 +89,8 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
         }
         if (refused)
             note_("fault: record " + std::to_string(recordsReceived_) + " refused");
+        else if (stored_)
+            stored_(record.data, record.dataLength);  // stored before the reply says so
         ++recordsAnswered_;
         SendReply(reply, BuildRecordReply(reply, status));
         break;

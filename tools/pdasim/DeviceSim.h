@@ -8,6 +8,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "SimOptions.h"
 
@@ -18,10 +19,15 @@ public:
     using SendBytes = std::function<void(const uint8_t*, size_t)>;
     using Note = std::function<void(const std::string&)>;
     using Pause = std::function<void(uint32_t ms)>;  // may end early on a stop request
+    using RecordStored = std::function<void(const uint8_t* data, size_t length)>;
 
     // `serverType` is already in the device's code page.
     DeviceSim(const SimOptions& options, std::string serverType, RecordLog* log, SendBytes send, Note note,
               Pause pause);
+
+    // Hears of each record the device stores: one it answers with
+    // RECORD_TAKEN, told before that reply goes out.
+    void SetRecordStored(RecordStored stored) { stored_ = std::move(stored); }
 
     // Handles one good frame's payload from the line.
     void OnMessage(const uint8_t* payload, size_t length);
@@ -43,6 +49,7 @@ private:
     SendBytes send_;
     Note note_;
     Pause pause_;
+    RecordStored stored_;
     std::mt19937 rng_{0x5eed};
     uint32_t recordsReceived_ = 0;
     uint32_t recordsAnswered_ = 0;
