@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -127,6 +129,86 @@ TEST_F(PdaSim, AnswersProbeInfoAndRecordAndLogsRecord)
     EXPECT_NE(l.find("\"fields\":[\"Li张\",\"\",\"\",\"\",\"\",\"\",\"\",\"123\",\"\",\"\",\"\"],\"status\":1}"),
               std::string::npos)
         << l;
+}
+
+// Record data from eleven texts (already in CP936): each with its NUL, then one more.
+Bytes RecordOfFields(const std::vector<std::string>& fields)
+{
+    Bytes data;
+    for (size_t k = 0; k < RECORD_FIELD_COUNT; ++k) {
+        if (k < fields.size())
+            data.insert(data.end(), fields[k].begin(), fields[k].end());
+        data.push_back(0);
+    }
+    data.push_back(0);
+    return data;
+}
+
+std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<no file>";
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The values of one property through a whole vCard file, folds undone.
+std::vector<std::string> PropertyValues(const std::string& vcards, const std::string& name)
+{
+    std::string unfolded;
+    for (size_t k = 0; k < vcards.size(); ++k) {
+        if (vcards.compare(k, 3, "\r\n ") == 0)
+            k += 2;
+        else
+            unfolded += vcards[k];
+    }
+    std::vector<std::string> values;
+    std::istringstream lines(unfolded);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind(name + ":", 0) == 0)
+            values.push_back(line.substr(name.size() + 1));
+    }
+    return values;
+}
+
+TEST_F(PdaSim, ExportsTheStoredRecordsAsVcardsInOrder)
+{
+    std::string vcf = dir.path() + "/device.vcf";
+    Launch({"--export-vcard", vcf, "--refuse-every", "3"});
+    EXPECT_EQ(FileText(vcf), "") << "the empty store is not written at start";
+
+    const std::vector<std::string> names = {"\xD5\xC5\xC8\xFD", "Li", "refused", "Wang, Wu", "Zhao"};
+    const std::vector<std::string> shown = {"张三", "Li", "Wang\\, Wu", "Zhao"};  // the third is refused
+    size_t stored = 0;
+    for (size_t k = 0; k < names.size(); ++k) {
+        std::string notes = "#" + std::to_string(k + 1) + "\r\n" + std::string(100, 'x');
+        Bytes reply = Exchange(Record(RecordOfFields({names[k], "", "", "", "", "", "", "123", "", "", notes})), 0x87);
+        bool taken = ReadRecordStatus(reply.data(), reply.size()) != RECORD_REFUSED;
+        EXPECT_EQ(taken, k != 2) << "record " << k + 1;
+        stored += taken ? 1 : 0;
+        // Current as soon as the reply is in.
+        std::string vcards = FileText(vcf);
+        EXPECT_EQ(PropertyValues(vcards, "FN"), std::vector<std::string>(shown.begin(), shown.begin() + stored))
+            << "after record " << k + 1 << ":\n" << vcards;
+    }
+    sim.Stop();
+    std::string vcards = FileText(vcf);
+    EXPECT_EQ(PropertyValues(vcards, "BEGIN").size(), 4u);
+    EXPECT_EQ(PropertyValues(vcards, "END").size(), 4u);
+    EXPECT_EQ(PropertyValues(vcards, "NOTE"),
+              (std::vector<std::string>{"#1\\n" + std::string(100, 'x'), "#2\\n" + std::string(100, 'x'),
+                                        "#4\\n" + std::string(100, 'x'), "#5\\n" + std::string(100, 'x')}));
+    EXPECT_EQ(PropertyValues(vcards, "TEL;TYPE=WORK"), std::vector<std::string>(4, "123"));
+}
+
+TEST_F(PdaSim, AnExportFileThatCannotBeWrittenLeavesTheLineServed)
+{
+    Launch({"--export-vcard", dir.path() + "/missing/device.vcf"});
+    EXPECT_EQ(Exchange(Record(), 0x87), (Bytes{0x87, 0x01, 0x00, 0x01}));
+    EXPECT_EQ(Exchange(Record(), 0x87), (Bytes{0x87, 0x01, 0x00, 0x01}));
+    EXPECT_EQ(LogLines().size(), 2u);
 }
 
 TEST_F(PdaSim, TakesTheLargestRecordTheLibrarySends)
@@ -372,7 +454,8 @@ TEST(PdaSimDevice, AnswersOnAnExistingTty)
 TEST(PdaSimCommandLine, RejectsBadArguments)
 {
     for (const char* cmd : {" --bogus", "", " --pty a --device b", " --pty x --free-kb 70000",
-                            " --pty x --refuse-every 0", " --pty x --delay-ms"}) {
+                            " --pty x --refuse-every 0", " --pty x --delay-ms", " --pty x --export-vcard",
+                            " --pty x --export-vcard ''"}) {
         std::string line = std::string(PDASIM_PATH) + cmd + " >/dev/null 2>&1";
         int status = std::system(line.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << "accepted:" << cmd;

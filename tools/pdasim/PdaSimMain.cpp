@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "RecordLog.h"
 #include "SimLine.h"
 #include "SimOptions.h"
+#include "VcardExport.h"
 
 namespace {
 
@@ -91,6 +93,16 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // Written at once, so even a store that stays empty can be seen. A file
+    // that cannot be written is no reason to leave the line unanswered.
+    std::unique_ptr<VcardExport> vcard;
+    if (!options.vcardPath.empty()) {
+        vcard = std::make_unique<VcardExport>(options.vcardPath, [](const std::string& text) {
+            std::fprintf(stderr, "pdasim: %s\n", text.c_str());
+        });
+        vcard->Write();
+    }
+
     SimLine line;
     bool ok = options.devicePath.empty() ? line.CreatePty(error) : line.OpenDevice(options.devicePath, error);
     if (ok && options.xonXoff)
@@ -126,6 +138,8 @@ int main(int argc, char** argv)
             std::this_thread::sleep_until(std::min(until, Clock::now() + std::chrono::milliseconds(50)));
     };
     DeviceSim device(options, serverType, options.logPath.empty() ? nullptr : &log, send, note, pause);
+    if (vcard)
+        device.SetRecordStored([&vcard](const uint8_t* data, size_t length) { vcard->AddRecord(data, length); });
 
     // Only now is the device able to answer: publish the line.
     std::string shownPath = options.devicePath;

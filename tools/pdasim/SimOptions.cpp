@@ -6,10 +6,11 @@
 
 const char* const SIM_USAGE =
     "usage: pdasim (--device PATH | --pty LINK) [--server-type TEXT] [--free-kb N] [--log FILE] [--quiet]\n"
-    "              [--silent] [--probe-only] [--refuse-records] [--refuse-every K] [--stop-after K]\n"
-    "              [--delay-ms N] [--corrupt-fcs K] [--wrong-length] [--stale-reply] [--noise] [--pace]\n"
-    "              [--xon-xoff]\n"
-    "       pdasim --payload-fields   the names of a record's fields, one JSON line each\n";
+    "              [--export-vcard FILE] [--silent] [--probe-only] [--refuse-records] [--refuse-every K]\n"
+    "              [--stop-after K] [--delay-ms N] [--corrupt-fcs K] [--wrong-length] [--stale-reply]\n"
+    "              [--noise] [--pace] [--xon-xoff]\n"
+    "       pdasim --payload-fields   the names of a record's fields, one JSON line each\n"
+    "--export-vcard FILE: the records the device stored, as vCard 3.0 in UTF-8, rewritten after each\n";
 
 namespace {
 
@@ -63,6 +64,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         {"--pty", &SimOptions::ptyLink},
         {"--server-type", &SimOptions::serverType},
         {"--log", &SimOptions::logPath},
+        {"--export-vcard", &SimOptions::vcardPath},
     };
 
     for (int k = 1; k < argc; ++k) {

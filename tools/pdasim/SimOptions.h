@@ -10,6 +10,7 @@ struct SimOptions {
     std::string serverType = "PDASIM";  // UTF-8; sent converted to CP936
     uint32_t freeKb = 1024;
     std::string logPath;
+    std::string vcardPath;      // --export-vcard: the stored records as vCards, rewritten after each
     bool quiet = false;
 
     bool silent = false;
