@@ -5,11 +5,23 @@
 # device stored, which it also exports as a vCard file. Installs what is
 # missing first.
 #
-#   scripts/demo.sh [RECORD_FILE]      (default: samples/contacts.rec)
+#   scripts/demo.sh [RECORD_FILE | VCARD_FILE.vcf]   (default: samples/contacts.rec)
+#
+# A vCard file is built into a record file first (recfile build --vcard), and
+# at the end what went in is compared with the device's store, exported again
+# as vCard.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
-record_file=$(realpath "${1:-samples/contacts.rec}")
+input_file=$(realpath "${1:-samples/contacts.rec}")
+if [ ! -f "$input_file" ]; then
+    echo "demo: no such file: $input_file" >&2
+    exit 2
+fi
+case "${input_file,,}" in
+    *.vcf|*.vcard) vcard_input=$input_file ;;
+    *) vcard_input= ;;
+esac
 
 say() { printf '\n=== %s\n' "$*"; }
 
@@ -26,7 +38,7 @@ else
 fi
 export IMEX_WINE_ARCH=$arch
 say "build (native tools and the Windows DLL, $preset)"
-cmake --preset native >/dev/null && cmake --build --preset native -j2 --target pdasim
+cmake --preset native >/dev/null && cmake --build --preset native -j2 --target pdasim recfile
 cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2 --target imex imexhost
 
 export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
@@ -39,6 +51,13 @@ log="$repo/build/demo/device.jsonl"
 vcard="$repo/build/demo/device.vcf"
 mkdir -p "$(dirname "$log")"
 rm -f "$log" "$vcard"
+if [ -n "$vcard_input" ]; then
+    record_file="$repo/build/demo/$(basename "${vcard_input%.*}").rec"
+    say "build $record_file from the vCard file $vcard_input"
+    build/native/tools/recfile/recfile build --vcard "$vcard_input" "$record_file"
+else
+    record_file=$input_file
+fi
 windows_path="Z:${record_file//\//\\}"
 
 say "transfer $record_file to the simulated device on COM1"
@@ -61,15 +80,20 @@ try:
     lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
 except FileNotFoundError:
     lines = []
-for line in lines:
-    rec = json.loads(line)
+records = [json.loads(line) for line in lines]
+# A long address book is listed in part; the log and the vCard hold it all.
+SHOWN = 20
+for rec in records[:SHOWN]:
     status = "stored" if rec["status"] else "refused"
     print(f"record {rec['seq']} ({rec['length']} bytes, {status})")
     for label, text in zip(names, rec["fields"]):
         if text:
             shown = text.replace("\r\n", "\n" + " " * 18)
             print(f"  {label:<15} {shown}")
-print(f"{len(lines)} record(s) stored on the device")
+if len(records) > SHOWN:
+    print(f"... and {len(records) - SHOWN} more record(s), all of them in {sys.argv[1]}")
+stored = sum(1 for rec in records if rec["status"])
+print(f"{len(records)} record(s) received, {stored} stored on the device")
 PY
 # Folded lines start with a space and line ends inside a value are
 # escaped, so a line that begins a card is a card.
@@ -78,5 +102,21 @@ if [ -f "$vcard" ]; then
     echo "vCard of the device's store: $vcard ($cards card(s))"
 else
     echo "vCard of the device's store: none was written at $vcard"
+fi
+if [ -n "$vcard_input" ] && [ -f "$vcard" ]; then
+    say "what went in ($vcard_input) against what the device holds ($vcard)"
+    diff_file="$repo/build/demo/book-vs-device.diff"
+    set +e
+    /usr/bin/python3 tools/recfile/comparebooks.py "$vcard_input" "$vcard" >"$diff_file"
+    same=$?
+    set -e
+    if [ $same -eq 0 ]; then
+        tail -n 1 "$diff_file"
+        echo "every value with a field code arrived"
+    else
+        head -n 40 "$diff_file"
+        echo "differences above (all of them in $diff_file)"
+        [ $rc -ne 0 ] || rc=1
+    fi
 fi
 exit $rc

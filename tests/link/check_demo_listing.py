@@ -43,7 +43,7 @@ record 1 (60 bytes, stored)
 record 2 (17 bytes, refused)
   00              Li
   12              123
-2 record(s) stored on the device
+2 record(s) received, 1 stored on the device
 """
 
 
@@ -83,6 +83,22 @@ def main():
             failures.append("the listing failed: " + run.stderr)
         elif run.stdout != EXPECTED:
             failures.append("listing differs:\n" + run.stdout)
+
+        # A long store is listed in part, and the count still covers all of it.
+        long_log = os.path.join(workdir, "long.jsonl")
+        with open(long_log, "w", encoding="utf-8") as f:
+            for seq in range(1, 24):
+                record = dict(RECORDS[1], seq=seq, status=0 if seq == 23 else 1)
+                f.write(json.dumps(record, ensure_ascii=False) + "\n")
+        run = subprocess.run([sys.executable, "-", long_log], input=listing_program(args.demo),
+                             capture_output=True, text=True, env=env)
+        headers = re.findall(r"^record (\d+) ", run.stdout, re.M)
+        if headers != [str(k) for k in range(1, 21)]:
+            failures.append("a long store lists records %r" % headers)
+        if ("... and 3 more record(s), all of them in %s\n" % long_log) not in run.stdout:
+            failures.append("a long store does not say what it left out:\n" + run.stdout[-300:])
+        if not run.stdout.endswith("23 record(s) received, 22 stored on the device\n"):
+            failures.append("a long store's count: " + run.stdout[-100:])
 
     for failure in failures:
         print("FAIL " + failure)
