@@ -3,7 +3,7 @@
 address book that went in (`recfile build --vcard`) and the one the device's
 store came back as (`pdasim --export-vcard`).
 
-    comparebooks.py SENT.vcf RECEIVED.vcf
+    comparebooks.py [--listings DIR] SENT.vcf RECEIVED.vcf
 
 Both are read with vcardentries.py's mapping, so each card becomes a list of
 "CODE VALUE" lines. The device keeps further numbers, mails, the title and
@@ -11,7 +11,8 @@ the notes as labelled lines of one notes text ("手机:139...", "称谓:经理")
 the received side those lines are read back into their codes by the labels
 the build gave them. Cards are paired in order. Prints a unified diff of the
 two listings (nothing when they agree) and a summary line; exits 0 when they
-agree, 1 when they differ, 2 when a file cannot be read.
+agree, 1 when they differ, 2 when a file cannot be read. --listings writes
+the two listings to DIR/sent.txt and DIR/received.txt as well, for diff(1).
 """
 import difflib
 import os
@@ -61,6 +62,9 @@ def Listing(path, received):
 
 
 def main(argv):
+    listings = None
+    if len(argv) == 4 and argv[0] == "--listings":
+        listings, argv = argv[1], argv[2:]
     if len(argv) != 2:
         sys.stderr.write(__doc__)
         return 2
@@ -70,6 +74,11 @@ def main(argv):
     except vcardentries.CardError as error:
         sys.stderr.write("comparebooks: %s\n" % error)
         return 2
+    if listings:
+        os.makedirs(listings, exist_ok=True)
+        for name, lines in (("sent.txt", sent), ("received.txt", received)):
+            with open(os.path.join(listings, name), "w", encoding="utf-8") as out:
+                out.writelines(lines)
     diff = list(difflib.unified_diff(sent, received, fromfile=argv[0], tofile=argv[1]))
     sys.stdout.writelines(diff)
     missing = sum(1 for line in diff if line.startswith("-") and not line.startswith("---"))
