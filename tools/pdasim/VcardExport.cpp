@@ -3,10 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "Cp936Converter.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -25,7 +24,6 @@ constexpr size_t FIELD_NOTES = 10;
 constexpr size_t MAX_LINE_OCTETS = 75;
 const char LINE_END[] = "\r\n";
 const char FOLD[] = "\r\n ";
-const char TEMP_SUFFIX[] = ".tmp";
 
 // Backslash escapes of a text value; CR LF, a lone LF and a lone CR are
 // each one newline.
@@ -104,26 +102,6 @@ std::string Organization(const std::string& company, const std::string& departme
     return value;
 }
 
-// Writes `text` as the whole of a new file at `path`; 0 or the errno of
-// the step that failed.
-int WriteWholeFile(const std::string& path, const std::string& text)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return errno;
-    int error = 0;
-    for (size_t done = 0; done < text.size() && error == 0;) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (n < 0 && errno != EINTR)
-            error = errno;
-    }
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    return error;
-}
-
 }  // namespace
 
 std::string RecordVcard(const RecordTexts& f)
@@ -151,13 +129,9 @@ VcardExport::VcardExport(std::string path, Report report) : path_(std::move(path
 
 bool VcardExport::Write()
 {
-    std::string temp = path_ + TEMP_SUFFIX;
-    int error = WriteWholeFile(temp, cards_);
-    if (error == 0 && std::rename(temp.c_str(), path_.c_str()) != 0)
-        error = errno;
+    const int error = ReplaceFileWhole(path_, cards_);
     if (error == 0)
         return true;
-    unlink(temp.c_str());
     // Once is enough: the device goes on storing and every later record
     // tries the whole file again.
     if (!reported_ && report_) {

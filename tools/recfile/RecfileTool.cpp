@@ -4,7 +4,6 @@
 //   recfile payloads FILE        the payload of each block, as hex
 //   recfile build INPUT OUTPUT   a record file from a text description
 //   recfile build --vcard [--replace] VCF... OUTPUT   a record file from vCards
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +22,7 @@
 #include "RecordSource.h"
 #include "RecordTable.h"
 #include "VcardImport.h"
+#include "WholeFile.h"
 #include "imex.h"
 
 namespace {
@@ -250,8 +250,8 @@ int Build(const char* inputPath, const char* outputPath)
             writer.AddEntry(converted[0], converted[1], converted[2]);
         }
     }
-    if (!WriteWholeFile(outputPath, writer.Finish(countGiven ? &count : nullptr))) {
-        std::fprintf(stderr, "recfile: cannot write %s: %s\n", outputPath, std::strerror(errno));
+    if (const int error = ReplaceFileWhole(outputPath, writer.Finish(countGiven ? &count : nullptr))) {
+        std::fprintf(stderr, "recfile: cannot write %s: %s\n", outputPath, std::strerror(error));
         return EXIT_BUILD_FAILED;
     }
     return 0;
@@ -310,8 +310,8 @@ int BuildFromVcards(const std::vector<std::string>& inputs, const char* outputPa
         writer.EndBlock();
         entries += card.entries.size();
     }
-    if (!WriteWholeFile(outputPath, writer.Finish())) {
-        std::fprintf(stderr, "recfile: cannot write %s: %s\n", outputPath, std::strerror(errno));
+    if (const int error = ReplaceFileWhole(outputPath, writer.Finish())) {
+        std::fprintf(stderr, "recfile: cannot write %s: %s\n", outputPath, std::strerror(error));
         return EXIT_BUILD_FAILED;
     }
     const int missed = ReportWhatTheDeviceMisses(outputPath, book);

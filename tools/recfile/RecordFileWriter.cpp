@@ -1,7 +1,5 @@
 #include "RecordFileWriter.h"
 
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -65,19 +63,4 @@ std::string RecordFileWriter::Finish(const int32_t* count)
     file.clear();
     pendingJunk.clear();
     return out;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes)
-{
-    const std::string temporary = path + ".part";
-    std::FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (out == nullptr)
-        return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    const bool closed = std::fclose(out) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }

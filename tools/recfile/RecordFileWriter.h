@@ -30,7 +30,3 @@ private:
     int32_t blocks = 0;
     bool inBlock = false;
 };
-
-// Writes `bytes` to `path` whole, or leaves nothing new behind: the bytes go
-// to a temporary file beside it, which replaces `path` only when complete.
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
