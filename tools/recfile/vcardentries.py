@@ -66,8 +66,11 @@ class CardError(Exception):
         self.line = line
 
 
-def IsAscii(text):
-    return all(ord(c) < 0x80 for c in text)
+def IsCjk(text):
+    """Han, kana or hangul anywhere in the text: such names and addresses are
+    written largest part first and without spaces. Müller and García are not."""
+    return any(0x2E80 <= ord(c) <= 0x9FFF or 0xAC00 <= ord(c) <= 0xD7AF or 0xF900 <= ord(c) <= 0xFAFF
+               or 0x20000 <= ord(c) <= 0x3FFFF for c in text)
 
 
 def LineBreaksAsCrLf(text):
@@ -149,7 +152,7 @@ class Values:
 def JoinedName(parts):
     """N's parts as one text: CJK names family first without spaces, others given first."""
     family, given, additional, prefix, suffix = parts[:5]
-    if not IsAscii(family + given + additional):
+    if IsCjk(family + given + additional):
         return family + given + additional
     return " ".join(p for p in (given, additional, family, suffix) if p)
 
@@ -157,7 +160,7 @@ def JoinedName(parts):
 def JoinedAddress(parts):
     """ADR's seven parts as one text, in the order the address is read."""
     box, extended, street, city, region, code, country = parts[:7]
-    if not IsAscii(street + extended + box + city + region + country):
+    if IsCjk(street + extended + box + city + region + country):
         text = country + region + city + street + extended + box
         return text + (" " + code if code and text else code)
     return ", ".join(p for p in (street, extended, box, city, region, code, country) if p)
