@@ -189,7 +189,9 @@ def EntriesOfCard(children):
     version = next((c.value.strip() for c in children if c.name == "VERSION"), "3.0")
     values = Values(version)
     groupLabels = {c.group: c.value for c in children if c.group and c.name == "X-ABLABEL"}
-    usedGroups = set()
+    # Groups whose number came in: their label named its kind. The label of
+    # an e-mail, an address or a URL is lost and counted as left out.
+    numberGroups = set()
     hasName = any(c.name == "FN" and values.Text(c.value).strip() for c in children)
     hasTitle = any(c.name == "TITLE" and values.Text(c.value).strip() for c in children)
     entries = []
@@ -199,8 +201,8 @@ def EntriesOfCard(children):
         value = LineBreaksAsCrLf(value.strip())
         if value:
             entries.append((code, label, prop.lineNumber, PropertyText(prop), value))
-            if prop.group:
-                usedGroups.add(prop.group)
+            if prop.group and prop.name == "TEL":
+                numberGroups.add(prop.group)
 
     for prop in children:
         name = prop.name
@@ -231,7 +233,7 @@ def EntriesOfCard(children):
             Add("80", CODE_LABELS["80"], prop, values.Text(prop.value))
         elif name not in STRUCTURE:
             left.append(prop)
-    leftNames = [p.name for p in left if not (p.name == "X-ABLABEL" and p.group in usedGroups)]
+    leftNames = [p.name for p in left if not (p.name == "X-ABLABEL" and p.group in numberGroups)]
     return entries, leftNames
 
 
