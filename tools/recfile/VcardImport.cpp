@@ -162,21 +162,36 @@ bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, VcardBo
     if (!RunReader(inputs, listing))
         return false;
 
-    bool sound = true;
-    size_t lineStart = 0;
-    while (lineStart < listing.size()) {
+    std::vector<std::string> lines;
+    for (size_t lineStart = 0; lineStart < listing.size();) {
         size_t lineEnd = listing.find('\n', lineStart);
         if (lineEnd == std::string::npos)
             lineEnd = listing.size();
-        const std::string line = listing.substr(lineStart, lineEnd - lineStart);
-        const std::vector<std::string> fields = SplitTabs(line);
+        lines.push_back(listing.substr(lineStart, lineEnd - lineStart));
         lineStart = lineEnd + 1;
+    }
+    // Each card's name first, so that a message about a property that comes
+    // before FN names the card too.
+    std::vector<std::string> names;
+    for (const std::string& line : lines) {
+        const std::vector<std::string> fields = SplitTabs(line);
+        if (fields[0] == "card")
+            names.emplace_back();
+        else if (fields[0] == "entry" && fields.size() == 6 && fields[1] == "00" && !names.empty() &&
+                 names.back().empty())
+            names.back() = fields[5];
+    }
+
+    bool sound = true;
+    for (const std::string& line : lines) {
+        const std::vector<std::string> fields = SplitTabs(line);
 
         if (fields[0] == "card" && fields.size() == 4) {
             VcardCard card;
             card.source = fields[1];
             card.line = std::atoi(fields[2].c_str());
             card.number = std::atoi(fields[3].c_str());
+            card.name = names[book.cards.size()];
             book.cards.push_back(card);
         } else if (fields[0] == "entry" && fields.size() == 6 && !book.cards.empty()) {
             VcardCard& card = book.cards.back();
@@ -184,8 +199,6 @@ bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, VcardBo
             entry.code = fields[1];
             entry.property = fields[4];
             entry.line = std::atoi(fields[3].c_str());
-            if (entry.code == "00" && card.name.empty())
-                card.name = fields[5];
             std::string missing;
             // Our own labels always convert; the values are the user's.
             ToCp936(toCp936, fields[2], false, entry.label, missing);
