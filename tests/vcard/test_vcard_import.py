@@ -121,7 +121,13 @@ class ImportCase(unittest.TestCase):
         self.AssertLine(proc.stderr, *parts)
         self.AssertLine(proc.stderr, "nothing written")
         self.assertFalse(os.path.exists(output), "an output file was written")
-        self.assertFalse(os.path.exists(output + ".part"), "a partial output file was left behind")
+        self.assertEqual(Leftovers(output), [], "a partial output file was left behind")
+
+
+def Leftovers(output):
+    """Files beside `output` whose names begin with its name, other than itself."""
+    folder, name = os.path.split(output)
+    return sorted(f for f in os.listdir(folder or ".") if f.startswith(name) and f != name)
 
 
 class Fixtures(ImportCase):
@@ -172,6 +178,21 @@ class Fixtures(ImportCase):
         expected, got = self.Path("expected.rec"), self.Path("got.rec")
         self.BuildDescription("00\t姓名\tLi Lei\n80\t备注\tScans in D:\\Scans\\\n\n"
                               "00\t姓名\tHan Meimei\n80\t备注\tBackup: \\\\fs01\\backup; weekly\\\n", expected)
+        self.BuildVcards(source, got)
+        self.AssertSameRecords(got, expected)
+
+
+    def test_numbers_of_two_kinds_and_padded_values(self):
+        # A number typed as two kinds takes the one the device keeps apart
+        # first (fax before mobile before home before work); spaces that an
+        # exporter leaves around a value are not part of it.
+        source = self.Card("kinds.vcf", [
+            "BEGIN:VCARD", "VERSION:3.0", "FN:  Wang Wu  ",
+            "TEL;TYPE=CELL,FAX:010-1", "TEL;TYPE=HOME;TYPE=CELL:139", "TEL;TYPE=WORK,HOME:010-2",
+            "TEL;TYPE=PAGER:  777  ", "END:VCARD"])
+        expected, got = self.Path("expected.rec"), self.Path("got.rec")
+        self.BuildDescription("00\t姓名\tWang Wu\n13\t传真\t010-1\n10\t手机\t139\n11\t住宅电话\t010-2\n"
+                              "10\t电话\t777\n", expected)
         self.BuildVcards(source, got)
         self.AssertSameRecords(got, expected)
 
@@ -303,7 +324,7 @@ class CodePage936(ImportCase):
                 self.assertEqual(proc.returncode, 1, Text(proc.stderr))
                 with open(output, "rb") as kept:
                     self.assertEqual(kept.read(), b"\x00the old record file\xff\xaa\xff\xbb")
-                self.assertFalse(os.path.exists(output + ".part"))
+                self.assertEqual(Leftovers(output), [], "a partial output file was left behind")
 
     def test_replace_writes_a_question_mark(self):
         cases = [

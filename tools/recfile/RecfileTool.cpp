@@ -282,7 +282,8 @@ int ReportWhatTheDeviceMisses(const char* outputPath, const VcardBook& book)
             const bool mail = entry.code == "61" && !IsEmailAddress(sent.c_str());
             std::fprintf(stderr, "recfile: %s: \"%s\" will not reach the device (%s)\n",
                          CardPlace(card, entry).c_str(), Cp936ToUtf8(sent).c_str(),
-                         mail ? "the device's e-mail field takes only a plain ASCII address"
+                         mail ? "the device's e-mail field refuses it: ASCII, 5 characters or more, one @ with "
+                                "text on both sides, no dot at either end or right after the @"
                               : "no room is left in the record's notes");
         }
     });
