@@ -81,4 +81,18 @@ TEST(Cp936Converter, EachTextStartsAfresh)
     EXPECT_EQ(out, ZHANG_SAN_UTF8);
 }
 
+TEST(Utf8CharacterLength, WholeCharactersAndBrokenOnes)
+{
+    const std::string text = "a\xC3\xA9\xE4\xB8\xAD\xF0\xA0\x80\x80";  // a, é, 中, U+20000
+    EXPECT_EQ(Utf8CharacterLength(text, 0), 1u);
+    EXPECT_EQ(Utf8CharacterLength(text, 1), 2u);
+    EXPECT_EQ(Utf8CharacterLength(text, 3), 3u);
+    EXPECT_EQ(Utf8CharacterLength(text, 6), 4u);
+    // Folding and per-character conversion must never run past the text or
+    // swallow the next character when a sequence is cut short.
+    EXPECT_EQ(Utf8CharacterLength("\xE4\xB8", 0), 2u) << "cut off by the end";
+    EXPECT_EQ(Utf8CharacterLength("\xE4" "a", 0), 1u) << "cut off by a plain byte";
+    EXPECT_EQ(Utf8CharacterLength("\x80" "a", 0), 1u) << "a stray continuation byte";
+}
+
 }  // namespace

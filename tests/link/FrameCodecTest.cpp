@@ -1,4 +1,5 @@
 #include "FrameCodec.h"
+#include "FrameTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +9,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Frame(const Bytes& payload)
-{
-    static uint8_t frame[STUFFED_FRAME_SIZE];
-    size_t n = BuildFrame(payload.data(), payload.size(), frame);
-    return Bytes(frame, frame + n);
-}
 
 // Feeds a whole byte stream and collects every decided frame.
 struct Collector {
@@ -61,19 +55,19 @@ TEST(Fcs, SingleByteNeverPasses)
 
 TEST(BuildFrame, KnownVectors)
 {
-    EXPECT_EQ(Frame({0x01, 0x00, 0x00}), (Bytes{0x7E, 0x01, 0x00, 0x00, 0x10, 0x9C, 0x7E}));
-    EXPECT_EQ(Frame({}), (Bytes{0x7E, 0x00, 0x00, 0x7E}));
+    EXPECT_EQ(BuiltFrame({0x01, 0x00, 0x00}), (Bytes{0x7E, 0x01, 0x00, 0x00, 0x10, 0x9C, 0x7E}));
+    EXPECT_EQ(BuiltFrame({}), (Bytes{0x7E, 0x00, 0x00, 0x7E}));
     Bytes record = {0x07, 0x13, 0x00, 0x01, 0x10, 0x00, 0x4C, 0x69, 0x00, 0x00, 0x00,
                     0x00, 0x00, 0x00, 0x00, 0x31, 0x32, 0x33, 0x00, 0x00, 0x00, 0x00};
     Bytes wire = {0x7E, 0x07, 0x13, 0x00, 0x01, 0x10, 0x00, 0x4C, 0x69, 0x00, 0x00, 0x00, 0x00,
                   0x00, 0x00, 0x00, 0x31, 0x32, 0x33, 0x00, 0x00, 0x00, 0x00, 0xB4, 0xA8, 0x7E};
-    EXPECT_EQ(Frame(record), wire);
+    EXPECT_EQ(BuiltFrame(record), wire);
 }
 
 TEST(BuildFrame, StuffsSpecialBytesInPayloadAndFcs)
 {
-    EXPECT_EQ(Frame({0x7D, 0x7E, 0x20}).size(), 3u + 2 + 2 + 2);
-    Bytes wire = Frame({0x7D, 0x7E});
+    EXPECT_EQ(BuiltFrame({0x7D, 0x7E, 0x20}).size(), 3u + 2 + 2 + 2);
+    Bytes wire = BuiltFrame({0x7D, 0x7E});
     EXPECT_EQ(wire[1], 0x7D);
     EXPECT_EQ(wire[2], 0x5D);
     EXPECT_EQ(wire[3], 0x7D);
@@ -83,7 +77,7 @@ TEST(BuildFrame, StuffsSpecialBytesInPayloadAndFcs)
     Bytes flags(100, 0x7E);
     uint16_t fcs = MakeFcs(flags.data(), flags.size());
     size_t fcsStuffed = ((fcs & 0xFF) == 0x7E || (fcs & 0xFF) == 0x7D) + ((fcs >> 8) == 0x7E || (fcs >> 8) == 0x7D);
-    EXPECT_EQ(Frame(flags).size(), 200 + 2 + fcsStuffed + 2);
+    EXPECT_EQ(BuiltFrame(flags).size(), 200 + 2 + fcsStuffed + 2);
 
     // Find a payload whose FCS holds a special byte and check it is stuffed.
     int found = 0;
@@ -95,7 +89,7 @@ TEST(BuildFrame, StuffsSpecialBytesInPayloadAndFcs)
         uint8_t lo = f & 0xFF, hi = f >> 8;
         if (lo != 0x7E && lo != 0x7D && hi != 0x7E && hi != 0x7D)
             continue;
-        Bytes wire2 = Frame(p);
+        Bytes wire2 = BuiltFrame(p);
         EXPECT_EQ(wire2.size(), 1 + 3 + 2 + (lo == 0x7E || lo == 0x7D) + (hi == 0x7E || hi == 0x7D) + 1u);
         for (size_t k = 1; k + 1 < wire2.size(); ++k)
             EXPECT_NE(wire2[k], 0x7E);
@@ -144,13 +138,13 @@ TEST(FrameReceiver, UnstuffsAtStartOfFrame)
 {
     Bytes p = {0x7D, 0x7E, 0x41};
     Collector c;
-    c.Feed(Frame(p));
+    c.Feed(BuiltFrame(p));
     ASSERT_EQ(c.good.size(), 1u);
     EXPECT_EQ(c.good[0], p);
 
     Bytes q = {0x7E, 0x01};
     Collector d;
-    d.Feed(Frame(q));
+    d.Feed(BuiltFrame(q));
     ASSERT_EQ(d.good.size(), 1u);
     EXPECT_EQ(d.good[0], q);
 }
@@ -181,7 +175,7 @@ TEST(FrameReceiver, EscapeOfUnusualBytes)
 TEST(FrameReceiver, SkipsNoiseAndFlagRuns)
 {
     Bytes wire = {0x01, 0x02, 0x7D, 0xFF, 0x7E, 0x7E, 0x7E, 0x7E};
-    Bytes frame = Frame({0x01, 0x00, 0x00});
+    Bytes frame = BuiltFrame({0x01, 0x00, 0x00});
     wire.insert(wire.end(), frame.begin() + 1, frame.end());
     Collector c;
     c.Feed(wire);
@@ -193,8 +187,8 @@ TEST(FrameReceiver, SkipsNoiseAndFlagRuns)
 
 TEST(FrameReceiver, EveryFrameNeedsItsOwnOpeningFlag)
 {
-    Bytes a = Frame({0x01, 0x00, 0x00});
-    Bytes b = Frame({0x02, 0x00, 0x00});
+    Bytes a = BuiltFrame({0x01, 0x00, 0x00});
+    Bytes b = BuiltFrame({0x02, 0x00, 0x00});
     Bytes shared = a;
     shared.insert(shared.end(), b.begin() + 1, b.end());  // b opens on a's closing flag
     Collector c;
@@ -211,7 +205,7 @@ TEST(FrameReceiver, EveryFrameNeedsItsOwnOpeningFlag)
 
 TEST(FrameReceiver, CorruptedByteRejectedAndCounted)
 {
-    Bytes wire = Frame({0x87, 0x01, 0x00, 0x01});
+    Bytes wire = BuiltFrame({0x87, 0x01, 0x00, 0x01});
     wire[3] ^= 0x04;
     Collector c;
     c.Feed(wire);
@@ -232,7 +226,7 @@ TEST(FrameReceiver, SingleStoredByteIsBad)
 
 TEST(FrameReceiver, TooLongForCapacityIsBadAndLeavesCallerUntouched)
 {
-    Bytes wire = Frame({1, 2, 3, 4, 5});
+    Bytes wire = BuiltFrame({1, 2, 3, 4, 5});
     LinkStatistics stats;
     FrameReceiver r(stats);
     uint8_t buffer[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
@@ -260,7 +254,7 @@ TEST(FrameReceiver, OverlongFrameCutThenNextFrameReceived)
     for (int k = 0; k < 5000; ++k)
         wire.push_back(static_cast<uint8_t>(rng() % 0x7D));  // no specials
     wire.push_back(0x7E);
-    Bytes next = Frame({0x82, 0x00, 0x00});
+    Bytes next = BuiltFrame({0x82, 0x00, 0x00});
     wire.insert(wire.end(), next.begin(), next.end());
     Collector c;
     c.Feed(wire);
@@ -277,13 +271,13 @@ TEST(FrameReceiver, LargestReceivablePayloadIs4089)
     for (auto& b : p)
         b = static_cast<uint8_t>(rng());
     Collector c;
-    c.Feed(Frame(p));
+    c.Feed(BuiltFrame(p));
     ASSERT_EQ(c.good.size(), 1u);
     EXPECT_EQ(c.good[0], p);
 
     p.push_back(0x33);  // 4090 is sent but cannot come back whole
     Collector d;
-    d.Feed(Frame(p));
+    d.Feed(BuiltFrame(p));
     EXPECT_TRUE(d.good.empty());
     EXPECT_EQ(d.bad, 1);
 }
@@ -299,7 +293,7 @@ TEST(FrameReceiver, DeviceLimitTakesTheLargestPayloadSent)
     static uint8_t out[FRAME_BUFFER_SIZE];
     size_t length = sizeof out;
     FrameReceiver::Result last = FrameReceiver::MORE;
-    for (uint8_t b : Frame(p))
+    for (uint8_t b : BuiltFrame(p))
         last = receiver.Feed(b, out, &length);
     ASSERT_EQ(last, FrameReceiver::GOOD);
     EXPECT_EQ(Bytes(out, out + length), p);
@@ -335,7 +329,7 @@ TEST(FrameReceiver, RandomRoundTripsAndSingleByteCorruption)
             uint32_t r = rng() % 8;
             b = r == 0 ? 0x7E : r == 1 ? 0x7D : static_cast<uint8_t>(rng());
         }
-        Bytes wire = Frame(p);
+        Bytes wire = BuiltFrame(p);
         size_t goodBefore = c.good.size();
         c.Feed(wire);
         ASSERT_EQ(c.good.size(), goodBefore + 1) << "round trip of " << len << " bytes";
@@ -363,7 +357,7 @@ TEST(FrameReceiver, FramesOfOnlySpecialBytes)
         for (uint8_t fill : {uint8_t{0x7E}, uint8_t{0x7D}}) {
             Bytes p(len, fill);
             Collector c;
-            Bytes wire = Frame(p);
+            Bytes wire = BuiltFrame(p);
             EXPECT_GE(wire.size(), 2 * len + 4);
             c.Feed(wire);
             ASSERT_EQ(c.good.size(), 1u);
@@ -373,7 +367,7 @@ TEST(FrameReceiver, FramesOfOnlySpecialBytes)
         for (size_t k = 0; k < len; ++k)
             mixed[k] = (k % 2) ? 0x7E : 0x7D;
         Collector c;
-        c.Feed(Frame(mixed));
+        c.Feed(BuiltFrame(mixed));
         ASSERT_EQ(c.good.size(), 1u);
         EXPECT_EQ(c.good[0], mixed);
     }

@@ -8,17 +8,11 @@
 
 #include "DeviceMessages.h"
 #include "FrameCodec.h"
+#include "FrameTestSupport.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Built(const Bytes& payload)
-{
-    static uint8_t frame[STUFFED_FRAME_SIZE];
-    size_t n = BuildFrame(payload.data(), payload.size(), frame);
-    return Bytes(frame, frame + n);
-}
 
 Bytes Corrupted(const Bytes& payload)
 {
@@ -89,7 +83,7 @@ TEST(CorruptFcs, ChangesOnlyTheFcsOfTheBuiltFrame)
     uint16_t fcs = MakeFcs(probe.data(), probe.size());
     Bytes wire = Corrupted(probe);
     EXPECT_EQ(wire, WireForm(probe, fcs ^ FCS_CORRUPTION));
-    Bytes good = Built(probe);
+    Bytes good = BuiltFrame(probe);
     ASSERT_EQ(wire.size(), good.size());
     EXPECT_EQ(Bytes(wire.begin(), wire.end() - 3), Bytes(good.begin(), good.end() - 3)) << "flag and payload kept";
 }
@@ -100,7 +94,7 @@ TEST(CorruptFcs, TheReceiverRejectsTheFrame)
     Bytes payload;
     EXPECT_EQ(Receive(Corrupted({0x87, 0x01, 0x00, 0x01}), stats, payload), FrameReceiver::BAD);
     EXPECT_EQ(stats.badFramesReceived, 1u);
-    EXPECT_EQ(Receive(Built({0x87, 0x01, 0x00, 0x01}), stats, payload), FrameReceiver::GOOD) << "the good one passes";
+    EXPECT_EQ(Receive(BuiltFrame({0x87, 0x01, 0x00, 0x01}), stats, payload), FrameReceiver::GOOD) << "the good one passes";
 }
 
 TEST(CorruptFcs, StuffedFcsBytesOnEitherSide)
@@ -110,7 +104,7 @@ TEST(CorruptFcs, StuffedFcsBytesOnEitherSide)
             Bytes payload = FindReply(before, after);
             ASSERT_FALSE(payload.empty()) << "no reply for stuffing " << before << "/" << after;
             uint16_t fcs = MakeFcs(payload.data(), payload.size());
-            ASSERT_EQ(Built(payload), WireForm(payload, fcs));
+            ASSERT_EQ(BuiltFrame(payload), WireForm(payload, fcs));
             EXPECT_EQ(Corrupted(payload), WireForm(payload, fcs ^ FCS_CORRUPTION))
                 << "stuffed before " << before << ", after " << after;
             LinkStatistics stats;
@@ -179,7 +173,7 @@ TEST(Noise, ShortRunsWithoutFlagsThatTheReceiverSkips)
         for (uint8_t b : wire)
             ASSERT_NE(b, FRAME_FLAG) << "noise would open a frame";
         const Bytes reply = {0x82, 0x00, 0x00};
-        Bytes frame = Built(reply);
+        Bytes frame = BuiltFrame(reply);
         wire.insert(wire.end(), frame.begin(), frame.end());
         LinkStatistics stats;
         Bytes received;

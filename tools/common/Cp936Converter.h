@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <cstddef>
 #include <string>
 
 class Cp936Converter {
@@ -40,3 +41,8 @@ private:
 std::string Cp936ToUtf8(const std::string& text);
 // False when the text has characters CP936 lacks (or is not UTF-8).
 bool Utf8ToCp936(const std::string& text, std::string& out);
+
+// Bytes of the UTF-8 character that starts at `at`: what its lead byte
+// announces, cut short at a byte that does not continue it or at the end;
+// 1 for a stray byte.
+size_t Utf8CharacterLength(const std::string& text, size_t at);

@@ -53,14 +53,9 @@ std::string EscapeText(const std::string& text)
 // character with the continuation bytes that follow its lead byte.
 size_t UnbreakableLength(const std::string& line, size_t k)
 {
-    unsigned char lead = static_cast<unsigned char>(line[k]);
-    if (lead == '\\')
+    if (line[k] == '\\')
         return k + 1 < line.size() ? 2 : 1;
-    size_t wanted = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    size_t n = 1;
-    while (n < wanted && k + n < line.size() && (static_cast<unsigned char>(line[k + n]) & 0xC0) == 0x80)
-        ++n;
-    return n;
+    return Utf8CharacterLength(line, k);
 }
 
 // The content line with its line end, folded so that no line exceeds

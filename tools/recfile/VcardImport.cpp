@@ -1,6 +1,5 @@
 #include "VcardImport.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -96,15 +95,6 @@ std::vector<std::string> SplitTabs(const std::string& line)
     return fields;
 }
 
-size_t Utf8SequenceLength(unsigned char lead)
-{
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) return 2;
-    if ((lead & 0xF0) == 0xE0) return 3;
-    if ((lead & 0xF8) == 0xF0) return 4;
-    return 1;
-}
-
 std::string CodePointName(const std::string& character)
 {
     uint32_t value = static_cast<unsigned char>(character[0]);
@@ -125,7 +115,7 @@ bool ToCp936(Cp936Converter& converter, const std::string& utf8, bool replace, s
 {
     out.clear();
     for (size_t at = 0; at < utf8.size();) {
-        const size_t width = std::min(Utf8SequenceLength(static_cast<unsigned char>(utf8[at])), utf8.size() - at);
+        const size_t width = Utf8CharacterLength(utf8, at);
         const std::string character = utf8.substr(at, width);
         at += width;
         std::string converted;
