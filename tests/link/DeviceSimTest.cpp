@@ -243,6 +243,33 @@ TEST(DeviceSimFaults, DelayPausesBeforeEveryReply)
     EXPECT_EQ(device.Frames().size(), 2u);
 }
 
+TEST(DeviceSimFaults, RepliesThatCanBeTakenForTheNextRecords)
+{
+    const Bytes taken = {0x87, 0x01, 0x00, 0x01};
+    const Bytes refused = {0x87, 0x01, 0x00, 0x00};
+    const struct {
+        const char* what;
+        void (*set)(SimOptions&);
+        std::vector<Bytes> frames;  // on the line for records 1 and 2, the second refused
+        uint32_t paused;
+    } cases[] = {
+        {"--duplicate-replies", [](SimOptions& o) { o.duplicateReplies = true; }, {taken, taken, refused, refused}, 0},
+        {"--unsolicited 1", [](SimOptions& o) { o.unsolicited = 1; }, {taken, taken, refused}, 0},
+        {"--late-reply 1", [](SimOptions& o) { o.lateReply = 1; }, {taken, refused}, RECORD_TIMEOUT_MS + 1000},
+    };
+    for (const auto& c : cases) {
+        SimOptions o;
+        o.refuseEvery = 2;
+        c.set(o);
+        Device device(o);
+        device.Send(RecordRequestOf({0x41, 0x00}));
+        EXPECT_EQ(device.paused, c.paused) << c.what << ": only record 1's reply is held back";
+        device.Send(RecordRequestOf({0x42, 0x00}));
+        EXPECT_EQ(device.Frames(), c.frames) << c.what;
+        EXPECT_EQ(device.sim.repliesSent(), 2u) << c.what << ": an extra frame is not counted as a reply";
+    }
+}
+
 TEST(DeviceSimStore, OnlyRecordsAnsweredAsTakenAreStored)
 {
     auto options = [](auto set) {

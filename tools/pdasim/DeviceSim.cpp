@@ -12,6 +12,8 @@ namespace {
 // What a stale information reply reports.
 constexpr uint16_t STALE_FREE_KB = 256;
 const char STALE_SERVER_TYPE[] = "STALE";
+// How long after the library has given up on a record a late reply comes.
+constexpr uint32_t LATE_REPLY_MARGIN_MS = 1000;
 
 std::string CodeText(uint8_t code)
 {
@@ -92,7 +94,7 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
         else if (stored_)
             stored_(record.data, record.dataLength);  // stored before the reply says so
         ++recordsAnswered_;
-        SendReply(reply, BuildRecordReply(reply, status));
+        SendReply(reply, BuildRecordReply(reply, status), recordsReceived_);
         break;
     }
     default:
@@ -101,11 +103,14 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
     }
 }
 
-void DeviceSim::SendReply(uint8_t* message, size_t length)
+void DeviceSim::SendReply(uint8_t* message, size_t length, uint32_t record)
 {
-    if (options_.delayMs > 0) {
-        note_("fault: reply delayed by " + std::to_string(options_.delayMs) + " ms");
-        pause_(options_.delayMs);
+    bool late = record != 0 && record == options_.lateReply;
+    uint32_t delayMs = late ? RECORD_TIMEOUT_MS + LATE_REPLY_MARGIN_MS : options_.delayMs;
+    if (delayMs > 0) {
+        note_(std::string("fault: ") + (late ? "late " : "") + "reply delayed by " + std::to_string(delayMs) +
+              " ms");
+        pause_(delayMs);
     }
     if (options_.staleReply)
         SendStale(MessageCode(message));
@@ -122,6 +127,16 @@ void DeviceSim::SendReply(uint8_t* message, size_t length)
         note_("fault: FCS of reply " + std::to_string(repliesSent_) + " corrupted");
     SendMessage(message, length, corrupt);
     note_("reply " + CodeText(message[0]) + " sent, " + std::to_string(length) + " bytes");
+
+    if (options_.duplicateReplies) {
+        note_("fault: reply " + CodeText(message[0]) + " sent again");
+        SendMessage(message, length, false);
+    }
+    if (record != 0 && record == options_.unsolicited) {
+        uint8_t extra[FRAME_BUFFER_SIZE];
+        note_("fault: unsolicited record reply sent");
+        SendMessage(extra, BuildRecordReply(extra, RECORD_TAKEN), false);
+    }
 }
 
 void DeviceSim::SendStale(uint8_t code)

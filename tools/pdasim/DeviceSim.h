@@ -38,8 +38,9 @@ public:
 private:
     bool Answers(uint8_t code) const;
     // Sends a reply built in `message` (a FRAME_BUFFER_SIZE buffer), with
-    // the faults chosen for replies.
-    void SendReply(uint8_t* message, size_t length);
+    // the faults chosen for replies; `record` is the 1-based number of the
+    // record it answers, 0 for other requests.
+    void SendReply(uint8_t* message, size_t length, uint32_t record = 0);
     void SendStale(uint8_t code);
     void SendMessage(const uint8_t* message, size_t length, bool corrupt);
 

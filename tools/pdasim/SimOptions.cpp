@@ -8,7 +8,7 @@ const char* const SIM_USAGE =
     "usage: pdasim (--device PATH | --pty LINK) [--server-type TEXT] [--free-kb N] [--log FILE] [--quiet]\n"
     "              [--export-vcard FILE] [--silent] [--probe-only] [--refuse-records] [--refuse-every K]\n"
     "              [--stop-after K] [--delay-ms N] [--corrupt-fcs K] [--wrong-length] [--stale-reply]\n"
-    "              [--noise] [--pace] [--xon-xoff]\n"
+    "              [--duplicate-replies] [--unsolicited K] [--late-reply K] [--noise] [--pace] [--xon-xoff]\n"
     "       pdasim --payload-fields   the names of a record's fields, one JSON line each\n"
     "--export-vcard FILE: the records the device stored, as vCard 3.0 in UTF-8, rewritten after each\n";
 
@@ -40,6 +40,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         {"--probe-only", &SimOptions::probeOnly},  {"--refuse-records", &SimOptions::refuseRecords},
         {"--wrong-length", &SimOptions::wrongLength}, {"--stale-reply", &SimOptions::staleReply},
         {"--noise", &SimOptions::noise},           {"--pace", &SimOptions::pace},
+        {"--duplicate-replies", &SimOptions::duplicateReplies},
         {"--xon-xoff", &SimOptions::xonXoff},      {"--payload-fields", &SimOptions::payloadFields},
     };
     struct Number {
@@ -54,6 +55,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         {"--stop-after", &SimOptions::stopAfter, 0, 1000000000},
         {"--delay-ms", &SimOptions::delayMs, 0, 600000},
         {"--corrupt-fcs", &SimOptions::corruptFcs, 1, 1000000000},
+        {"--unsolicited", &SimOptions::unsolicited, 1, 1000000000},
+        {"--late-reply", &SimOptions::lateReply, 1, 1000000000},
     };
     struct Text {
         const char* name;

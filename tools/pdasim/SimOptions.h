@@ -23,6 +23,9 @@ struct SimOptions {
     uint32_t corruptFcs = 0;    // 0: off; else the 1-based reply to corrupt
     bool wrongLength = false;
     bool staleReply = false;
+    bool duplicateReplies = false;  // every reply goes out twice
+    uint32_t unsolicited = 0;   // 0: off; else an extra record reply follows the reply to this record
+    uint32_t lateReply = 0;     // 0: off; else this record's reply comes after the library's time-out
     bool noise = false;
     bool pace = false;
     bool xonXoff = false;       // the line's termios get IXON and IXOFF, as a driver may leave them
