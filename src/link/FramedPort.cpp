@@ -216,6 +216,13 @@ bool FramedPort::ReadByte(uint8_t* out)
     return true;
 }
 
+void FramedPort::DiscardInput()
+{
+    readPosition = 0;
+    readCount = 0;
+    if (isOpen) PurgeComm(port, PURGE_RXCLEAR);
+}
+
 bool FramedPort::SendFrame(const uint8_t* payload, size_t length)
 {
     uint8_t frame[STUFFED_FRAME_SIZE];

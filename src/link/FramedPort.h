@@ -39,6 +39,10 @@ public:
     // True only when a byte was read; false after about READ_TIMEOUT_MS without one.
     bool ReadByte(uint8_t* out);
 
+    // Forgets every byte received so far, in the port's own buffer and in
+    // the driver's input queue, so what arrives next came after this call.
+    void DiscardInput();
+
     // Writes one whole frame in a single write; false when too long or not all written.
     bool SendFrame(const uint8_t* payload, size_t length);
     // Reads bytes until one frame has ended: true for a good frame, whose

@@ -177,6 +177,11 @@ DWORD SerialLink::SenderMain()
     const uint8_t expectedCode = static_cast<uint8_t>(request[0] | REPLY_BIT);
     const DWORD cancelledResult = SENDER_TIMED_OUT;
 
+    // Replies carry no sequence number: a frame already on the line (a
+    // duplicate, an unsolicited reply, a reply after its request's time-out)
+    // would be taken for this request's reply. Only what arrives after the
+    // request went out can answer it.
+    DiscardInput();
     if (!SendFrame(request, MessageLength(request))) {
         if (CancelRequested()) return claim == CLAIMED_BY_WATCHER ? cancelledResult : SENDER_STOPPED;
         if (TryClaim(CLAIMED_BY_SENDER)) {

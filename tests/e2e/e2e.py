@@ -353,6 +353,13 @@ def gap(times, k):
     return times[k] - times[k - 1] if len(times) > k else None
 
 
+def boxes_per_record(run):
+    """The texts of the message boxes shown while each transfer dialog was the latest one."""
+    starts = [d[0] for d in run.dialogs("transfer")]
+    return [tuple(text for at, _, text in run.boxes() if start <= at < (starts + [float("inf")])[k + 1])
+            for k, start in enumerate(starts)]
+
+
 # -- the cases ---------------------------------------------------------------
 
 CASES = {}
@@ -603,6 +610,27 @@ def silent_device_shows_line_fault_per_record(c):
         for k in (0, 1):
             c.checks.within(boxes[k][0] - dialogs[k + 1][0], RECORD_TIMEOUT_S - 0.5, RECORD_TIMEOUT_S + 3.0,
                      f"record {k + 2}: transfer dialog to line-fault box")
+    c.finish(run)
+
+
+@case
+def earlier_replies_never_answer_a_record(c):
+    """Replies on the line before a record goes out (each reply twice; an unsolicited one after record 1; record
+    1's after its time-out, while its box is up) do not answer it: each record gets the box of its own reply."""
+    path = build_file(c.workdir, "three", THREE_CONTACTS)
+    expected = payloads(path)
+    refused = (RECORD_REFUSED_TEXT,)
+    # The late reply comes a second after the time-out, so its box stays up longer.
+    for faults, answer_ms, boxes in ((["--duplicate-replies"], 200, [(), refused, ()]),
+                                     (["--unsolicited", "1"], 200, [(), refused, ()]),
+                                     (["--late-reply", "1"], 3000, [(LINE_FAULT_TEXT,), refused, ()])):
+        c.start_sims(com1=faults + ["--refuse-every", "2"], com2=[])
+        run = c.host(path, "--log-dialogs", f"--answer-boxes={answer_ms}")
+        c.stop_all()
+        what = " ".join(faults)
+        c.checks.equal(run.results(), [0], f"{what}: results")
+        c.expect_sent("COM1", expected, f"{what}: COM1 device", statuses=[1, 0, 1])
+        c.checks.equal(boxes_per_record(run), boxes, f"{what}: message boxes of records 1 to 3")
     c.finish(run)
 
 
