@@ -3,7 +3,7 @@
 //   recfile dump FILE            blocks, entries and the record of each block
 //   recfile payloads FILE        the payload of each block, as hex
 //   recfile build INPUT OUTPUT   a record file from a text description
-//   recfile build --vcard [--replace] VCF... OUTPUT   a record file from vCards
+//   recfile build --vcard [--replace] [--charset NAME] VCF... OUTPUT   a record file from vCards
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -37,9 +37,11 @@ const char USAGE[] =
     "                              a file the transfer would refuse prints one line on stderr and\n"
     "                              exits with the transfer's result (2 or 3)\n"
     "  recfile build INPUT OUTPUT  write a record file from a text description\n"
-    "  recfile build --vcard [--replace] VCF... OUTPUT\n"
+    "  recfile build --vcard [--replace] [--charset NAME] VCF... OUTPUT\n"
     "                              write a record file from vCard files (- is standard input);\n"
-    "                              --replace writes \"?\" for characters code page 936 lacks\n"
+    "                              --replace writes \"?\" for characters code page 936 lacks and\n"
+    "                              for bytes that do not decode; --charset NAME reads values that\n"
+    "                              declare no CHARSET in NAME (e.g. gbk) instead of UTF-8\n"
     "\n"
     "build input (UTF-8; texts are written in code page 936):\n"
     "  CODE<TAB>LABEL<TAB>VALUE    one entry of the current block\n"
@@ -294,10 +296,11 @@ int ReportWhatTheDeviceMisses(const char* outputPath, const VcardBook& book)
     return missed;
 }
 
-int BuildFromVcards(const std::vector<std::string>& inputs, const char* outputPath, bool replace)
+int BuildFromVcards(const std::vector<std::string>& inputs, const char* outputPath, bool replace,
+                    const std::string& charset)
 {
     VcardBook book;
-    if (!ReadVcardBook(inputs, replace, book)) {
+    if (!ReadVcardBook(inputs, replace, charset, book)) {
         std::fprintf(stderr, "recfile: nothing written\n");
         return EXIT_BUILD_FAILED;
     }
@@ -340,14 +343,23 @@ int main(int argc, char** argv)
     if (command == "build" && argc > 2 && std::strcmp(argv[2], "--vcard") == 0) {
         std::vector<std::string> inputs;
         bool replace = false;
+        std::string charset;
         for (int k = 3; k < argc - 1; ++k) {
-            if (std::strcmp(argv[k], "--replace") == 0)
+            if (std::strcmp(argv[k], "--replace") == 0) {
                 replace = true;
-            else
+            } else if (std::strcmp(argv[k], "--charset") == 0) {
+                // The name comes before OUTPUT, which is always the last argument.
+                if (k + 2 >= argc || argv[k + 1][0] == '\0') {
+                    std::fprintf(stderr, "recfile: --charset needs the name of a character set before OUTPUT\n");
+                    return EXIT_USAGE;
+                }
+                charset = argv[++k];
+            } else {
                 inputs.push_back(argv[k]);
+            }
         }
         if (!inputs.empty())
-            return BuildFromVcards(inputs, argv[argc - 1], replace);
+            return BuildFromVcards(inputs, argv[argc - 1], replace, charset);
     }
     std::fputs(USAGE, stderr);
     return EXIT_USAGE;

@@ -27,14 +27,23 @@ const char* Setting(const char* name, const char* fallback)
 }
 
 // Runs the reader with the inputs, standard input and error passed through;
-// false unless it ran and exited 0. Its output lands in `out`.
-bool RunReader(const std::vector<std::string>& inputs, std::string& out)
+// false unless it ran and exited 0. Its output lands in `out`. The reader
+// decodes the values, so the options about their bytes go to it.
+bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::string& charset, std::string& out)
 {
     const char* python = Setting("RECFILE_PYTHON", DEFAULT_PYTHON);
     const char* script = Setting("RECFILE_VCARD_READER", VCARD_READER_SCRIPT);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(python));
     argv.push_back(const_cast<char*>(script));
+    char replaceOption[] = "--replace";
+    char charsetOption[] = "--charset";
+    if (replace)
+        argv.push_back(replaceOption);
+    if (!charset.empty()) {
+        argv.push_back(charsetOption);
+        argv.push_back(const_cast<char*>(charset.c_str()));
+    }
     for (const std::string& input : inputs)
         argv.push_back(const_cast<char*>(input.c_str()));
     argv.push_back(nullptr);
@@ -141,7 +150,7 @@ std::string CardPlace(const VcardCard& card, const VcardEntry& entry)
     return place + ", " + entry.property;
 }
 
-bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, VcardBook& book)
+bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const std::string& charset, VcardBook& book)
 {
     Cp936Converter toCp936(Cp936Converter::FROM_UTF8);
     if (!toCp936.Usable()) {
@@ -149,7 +158,7 @@ bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, VcardBo
         return false;
     }
     std::string listing;
-    if (!RunReader(inputs, listing))
+    if (!RunReader(inputs, replace, charset, listing))
         return false;
 
     std::vector<std::string> lines;

@@ -34,7 +34,10 @@ std::string CardPlace(const VcardCard& card, const VcardEntry& entry);
 
 // Reads every input ("-" is standard input). False, with the reasons on
 // stderr, when an input cannot be read or is not a well-formed vCard, or when
-// a text holds a character that code page 936 lacks and `replace` does not
-// ask for "?" instead. Values longer than a field are reported on stderr and
-// kept: the transfer cuts them at a whole character.
-bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, VcardBook& book);
+// a text holds a character that code page 936 lacks, or bytes that do not
+// decode, and `replace` does not ask for "?" instead. `charset` (empty: UTF-8)
+// names the character set of values that declare none. Values longer than a
+// field are reported on stderr and kept: the transfer cuts them at a whole
+// character.
+bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const std::string& charset,
+                   VcardBook& book);
