@@ -107,7 +107,7 @@ if [ -n "$vcard_input" ] && [ -f "$vcard" ]; then
     say "what went in ($vcard_input) against what the device holds ($vcard)"
     diff_file="$repo/build/demo/book-vs-device.diff"
     set +e
-    /usr/bin/python3 tools/recfile/comparebooks.py "$vcard_input" "$vcard" >"$diff_file"
+    /usr/bin/python3 build/native/tools/recfile/comparebooks.py "$vcard_input" "$vcard" >"$diff_file"
     same=$?
     set -e
     if [ $same -eq 0 ]; then

@@ -154,19 +154,3 @@ void WriteMessageBodyLength(uint8_t* message, uint16_t bodyLength)
 {
     PutLe16(message + MESSAGE_LENGTH_OFFSET, bodyLength);
 }
-
-std::array<std::string, RECORD_FIELD_COUNT> SplitRecordFields(const uint8_t* data, size_t length)
-{
-    std::array<std::string, RECORD_FIELD_COUNT> fields;
-    size_t count = 0;
-    size_t start = 0;
-    for (size_t k = 0; k < length && count < RECORD_FIELD_COUNT; ++k) {
-        if (data[k] == 0) {
-            fields[count++].assign(reinterpret_cast<const char*>(data + start), k - start);
-            start = k + 1;
-        }
-    }
-    if (count < RECORD_FIELD_COUNT && start < length)
-        fields[count].assign(reinterpret_cast<const char*>(data + start), length - start);
-    return fields;
-}

@@ -5,7 +5,6 @@
 // device (the simulator) reads requests and builds replies.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,9 +33,6 @@ constexpr uint8_t RECORD_FLAG = 1;
 // Any status but 0 means the device took the record; devices send 1.
 constexpr uint8_t RECORD_REFUSED = 0;
 constexpr uint8_t RECORD_TAKEN = 1;
-
-// A record's data: this many NUL-terminated texts, then one further NUL.
-constexpr size_t RECORD_FIELD_COUNT = 11;
 
 constexpr uint32_t INFO_TIMEOUT_MS = 1000;
 constexpr uint32_t PROBE_TIMEOUT_MS = 3000;
@@ -105,8 +101,3 @@ size_t BuildInfoReply(uint8_t* out, uint16_t freeKb, const std::string& serverTy
 size_t BuildRecordReply(uint8_t* out, uint8_t status);
 // Overwrites the length field (bytes 1-2) of a built message.
 void WriteMessageBodyLength(uint8_t* message, uint16_t bodyLength);
-
-// The record data's NUL-terminated texts, always RECORD_FIELD_COUNT of them:
-// missing ones are empty, a last text without its NUL is read to the end,
-// and whatever follows the last field's NUL is not a field.
-std::array<std::string, RECORD_FIELD_COUNT> SplitRecordFields(const uint8_t* data, size_t length);

@@ -5,15 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "RecordFields.h"
 #include "RecordTable.h"
-#include "TransferHost.h"
 
 // Notes text with its terminating NUL.
 constexpr size_t NOTES_SIZE = 512;
 constexpr size_t NOTES_TEXT_MAX = NOTES_SIZE - 1;
-// Longest counted payload: nine slot texts (field 1 is always empty), the notes and eleven NULs.
+// Longest counted payload: a slot text in every field but the unused one and
+// the notes, the notes, and a NUL after each field.
 constexpr int32_t MAX_PAYLOAD_LENGTH =
-    static_cast<int32_t>(9 * SLOT_TEXT_MAX + NOTES_TEXT_MAX + PAYLOAD_FIELD_COUNT);
+    static_cast<int32_t>((RECORD_FIELD_COUNT - 2) * SLOT_TEXT_MAX + NOTES_TEXT_MAX + RECORD_FIELD_COUNT);
 
 // The empty text the field texts are reset to.
 extern const char EMPTY_TEXT[1];

@@ -23,7 +23,7 @@ struct RecordBlock {
 // host's fieldTexts would hold and the payload SendRecord would send.
 struct RecordView {
     RecordBlock block;
-    const char* fieldTexts[PAYLOAD_FIELD_COUNT] = {};
+    const char* fieldTexts[RECORD_FIELD_COUNT] = {};
     // Room for the longest payload and its closing NUL, so nothing is cut.
     uint8_t payload[MAX_PAYLOAD_LENGTH + 1] = {};
     int32_t payloadLength = 0;

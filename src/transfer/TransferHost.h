@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string>
 
-constexpr int PAYLOAD_FIELD_COUNT = 11;
+#include "RecordFields.h"
+
 constexpr size_t RECORD_BUFFER_SIZE = 65560;
 
 class TransferHost {
@@ -46,6 +47,6 @@ public:
     uint8_t recordBuffer[RECORD_BUFFER_SIZE];
     int32_t recordTotal = 0;
     int32_t recordCounter = 1;
-    const char* fieldTexts[PAYLOAD_FIELD_COUNT];
+    const char* fieldTexts[RECORD_FIELD_COUNT];
     std::string portName;
 };

@@ -38,7 +38,7 @@ SAMPLE = os.path.join(REPO, "samples", "contacts.rec")
 # interpreter has (a python3 earlier on PATH may not).
 SYSTEM_PYTHON = "/usr/bin/python3"
 MAKEBOOK = os.path.join(REPO, "tools", "recfile", "makebook.py")
-COMPAREBOOKS = os.path.join(REPO, "tools", "recfile", "comparebooks.py")
+COMPAREBOOKS = os.path.join(os.path.dirname(RECFILE), "comparebooks.py")  # the build puts it beside recfile
 
 # What the library shows; the host prints every text as UTF-8.
 CONNECTING_TEXT = "Connecting ..."

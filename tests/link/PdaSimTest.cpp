@@ -16,6 +16,7 @@
 
 #include "DeviceMessages.h"
 #include "PtyClient.h"
+#include "RecordFields.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "RecordAssembly.h"
 #include "RecordFileBuilder.h"
+#include "TransferHost.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ private:
     }
     RecordTable table;
     RecordAssembler assembler;
-    const char* texts[PAYLOAD_FIELD_COUNT] = {};
+    const char* texts[RECORD_FIELD_COUNT] = {};
 };
 
 TEST(RecordPayload, EmptyBlockGivesTwelveNulsCountedAsEleven)
@@ -92,7 +93,7 @@ TEST(RecordPayload, EveryCodeLandsInItsField)
                     {"60", "a", "addr"}, {"80", "Note", "hi"}});
     const std::vector<std::string> expected = {"name", "", "company", "dept", "13x", "10x", "11x", "12x",
                                                "a@b.c", "addr", "Note:hi\r\n"};
-    for (int field = 0; field < PAYLOAD_FIELD_COUNT; ++field)
+    for (int field = 0; field < RECORD_FIELD_COUNT; ++field)
         EXPECT_EQ(block.Field(field), expected[field]) << field;
 }
 
@@ -115,7 +116,7 @@ TEST(RecordPayload, LongestRecordStaysWithinItsBound)
 
 TEST(RecordPayload, CapacityIsNeverExceeded)
 {
-    const char* texts[PAYLOAD_FIELD_COUNT] = {"abcdef", "ghij", nullptr};
+    const char* texts[RECORD_FIELD_COUNT] = {"abcdef", "ghij", nullptr};
     uint8_t buffer[9];
     std::memset(buffer, 0xEE, sizeof buffer);
     int32_t length = BuildRecordPayload(texts, buffer, 8);
@@ -245,7 +246,7 @@ TEST(RecordAssembly, NeverTakesMoreEntriesThanTheTableHolds)
     std::strcpy(table.Slots()[0].label, "");
     std::strcpy(table.Slots()[0].value, "Li");
     RecordAssembler assembler;
-    const char* texts[PAYLOAD_FIELD_COUNT];
+    const char* texts[RECORD_FIELD_COUNT];
     int32_t blockEntries = 5;
     assembler.AssembleRecord(blockEntries, table, texts);
     EXPECT_EQ(table.readCursor, 1);

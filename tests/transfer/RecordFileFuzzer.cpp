@@ -34,7 +34,7 @@ public:
     void RunConnectDialog() override { SetConnected(true); }
     void RunTransferDialog(int32_t percent, int32_t dataLength, const uint8_t* data) override
     {
-        Check(dataLength >= PAYLOAD_FIELD_COUNT && dataLength <= MAX_PAYLOAD_LENGTH, "payload length in range");
+        Check(dataLength >= RECORD_FIELD_COUNT && dataLength <= MAX_PAYLOAD_LENGTH, "payload length in range");
         Check(data[dataLength] == 0, "payload closed by a NUL");
         Check(percent >= 0 && percent <= 100, "percentage between 0 and 100");
         Check(reported == static_cast<int32_t>(payloads.size()) + 1, "each block reported before it is sent");
@@ -80,9 +80,9 @@ SourceOutcome ReadThroughSource(const char* path)
         Check(block.entryCount >= 0 && block.entries >= table.Slots() &&
                   block.entries + block.entryCount <= table.Slots() + table.SlotCount(),
               "a block's entries lie in the table");
-        Check(record.payloadLength >= PAYLOAD_FIELD_COUNT && record.payloadLength <= MAX_PAYLOAD_LENGTH,
+        Check(record.payloadLength >= RECORD_FIELD_COUNT && record.payloadLength <= MAX_PAYLOAD_LENGTH,
               "payload length in range");
-        Check(std::strlen(record.fieldTexts[PAYLOAD_FIELD_COUNT - 1]) <= NOTES_TEXT_MAX, "notes within their buffer");
+        Check(std::strlen(record.fieldTexts[RECORD_FIELD_COUNT - 1]) <= NOTES_TEXT_MAX, "notes within their buffer");
         out.payloads.emplace_back(reinterpret_cast<const char*>(record.payload),
                                   static_cast<size_t>(record.payloadLength));
     }

@@ -11,6 +11,7 @@
 #include "Cp936Converter.h"
 #include "DeviceSim.h"
 #include "FrameCodec.h"
+#include "RecordFieldsText.h"
 #include "RecordLog.h"
 #include "SimLine.h"
 #include "SimOptions.h"
@@ -77,7 +78,7 @@ int main(int argc, char** argv)
         return 2;
     }
     if (options.payloadFields) {
-        std::fputs(PayloadFieldsJson().c_str(), stdout);
+        std::fputs(RecordFieldsJson().c_str(), stdout);
         return 0;
     }
     std::string serverType;

@@ -4,31 +4,8 @@
 #include <ctime>
 
 #include "Cp936Converter.h"
-#include "DeviceMessages.h"
-#include "PayloadFields.h"
-
-std::string JsonEscape(const std::string& utf8)
-{
-    std::string out;
-    for (unsigned char c : utf8) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out;
-}
+#include "RecordFields.h"
+#include "RecordFieldsText.h"
 
 std::string LowerHex(const uint8_t* data, size_t length)
 {
@@ -38,17 +15,6 @@ std::string LowerHex(const uint8_t* data, size_t length)
     for (size_t k = 0; k < length; ++k) {
         out += digits[data[k] >> 4];
         out += digits[data[k] & 0x0F];
-    }
-    return out;
-}
-
-std::string PayloadFieldsJson()
-{
-    std::string out;
-    for (size_t k = 0; k < RECORD_FIELD_COUNT; ++k) {
-        const PayloadField& field = PAYLOAD_FIELDS[k];
-        out += "{\"field\":" + std::to_string(k) + ",\"name\":\"" + JsonEscape(field.name) + "\",\"code\":\"" +
-               JsonEscape(field.code) + "\",\"checked\":" + (field.checked ? "true" : "false") + "}\n";
     }
     return out;
 }
@@ -86,7 +52,7 @@ void RecordLog::Append(uint32_t seq, uint8_t flag, const uint8_t* data, size_t l
     std::string line = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + UtcTimestamp() +
                        "\",\"flag\":" + std::to_string(flag) + ",\"length\":" + std::to_string(length) +
                        ",\"data\":\"" + LowerHex(data, length) + "\",\"fields\":[";
-    const auto fields = SplitRecordFields(data, length);
+    const auto fields = SplitRecordPayload(data, length);
     for (size_t k = 0; k < fields.size(); ++k) {
         if (k > 0)
             line += ',';

@@ -6,12 +6,7 @@
 #include <cstdio>
 #include <string>
 
-std::string JsonEscape(const std::string& utf8);
 std::string LowerHex(const uint8_t* data, size_t length);
-// The record fields' names, one JSON line each in field order:
-// {"field":N,"name":"...","code":"..","checked":false}, for scripts that
-// show logged records.
-std::string PayloadFieldsJson();
 // Now as ISO-8601 UTC with milliseconds, e.g. 2024-01-31T12:00:00.123Z.
 std::string UtcTimestamp();
 

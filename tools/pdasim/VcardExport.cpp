@@ -9,18 +9,6 @@
 
 namespace {
 
-// Where the record keeps what each property is made of.
-constexpr size_t FIELD_NAME = 0;
-constexpr size_t FIELD_COMPANY = 2;
-constexpr size_t FIELD_DEPARTMENT = 3;
-constexpr size_t FIELD_FAX = 4;
-constexpr size_t FIELD_CELL = 5;
-constexpr size_t FIELD_HOME = 6;
-constexpr size_t FIELD_WORK = 7;
-constexpr size_t FIELD_EMAIL = 8;
-constexpr size_t FIELD_ADDRESS = 9;
-constexpr size_t FIELD_NOTES = 10;
-
 constexpr size_t MAX_LINE_OCTETS = 75;
 const char LINE_END[] = "\r\n";
 const char FOLD[] = "\r\n ";
@@ -109,9 +97,9 @@ std::string RecordVcard(const RecordTexts& f)
     if (!f[FIELD_COMPANY].empty() || !f[FIELD_DEPARTMENT].empty())
         AddProperty(card, "ORG:", Organization(f[FIELD_COMPANY], f[FIELD_DEPARTMENT]));
     AddTextProperty(card, "TEL;TYPE=FAX:", f[FIELD_FAX]);
-    AddTextProperty(card, "TEL;TYPE=CELL:", f[FIELD_CELL]);
-    AddTextProperty(card, "TEL;TYPE=HOME:", f[FIELD_HOME]);
-    AddTextProperty(card, "TEL;TYPE=WORK:", f[FIELD_WORK]);
+    AddTextProperty(card, "TEL;TYPE=CELL:", f[FIELD_MOBILE]);
+    AddTextProperty(card, "TEL;TYPE=HOME:", f[FIELD_HOME_PHONE]);
+    AddTextProperty(card, "TEL;TYPE=WORK:", f[FIELD_WORK_PHONE]);
     AddTextProperty(card, "EMAIL;TYPE=INTERNET:", f[FIELD_EMAIL]);
     // The address is one text too: the street component holds it.
     if (!f[FIELD_ADDRESS].empty())
@@ -139,7 +127,7 @@ bool VcardExport::Write()
 
 bool VcardExport::AddRecord(const uint8_t* data, size_t length)
 {
-    const auto fields = SplitRecordFields(data, length);
+    const auto fields = SplitRecordPayload(data, length);
     RecordTexts texts;
     for (size_t k = 0; k < fields.size(); ++k)
         texts[k] = Cp936ToUtf8(fields[k]);

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "DeviceMessages.h"
+#include "RecordFields.h"
 
 using RecordTexts = std::array<std::string, RECORD_FIELD_COUNT>;
 

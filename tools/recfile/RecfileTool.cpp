@@ -4,6 +4,7 @@
 //   recfile payloads FILE        the payload of each block, as hex
 //   recfile build INPUT OUTPUT   a record file from a text description
 //   recfile build --vcard [--replace] [--charset NAME] VCF... OUTPUT   a record file from vCards
+//   recfile fields               the field codes and the fields they fill, as JSON lines
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +16,8 @@
 #include <vector>
 
 #include "Cp936Converter.h"
-#include "PayloadFields.h"
 #include "RecordAssembly.h"
+#include "RecordFieldsText.h"
 #include "RecordFile.h"
 #include "RecordFileWriter.h"
 #include "RecordSource.h"
@@ -42,6 +43,8 @@ const char USAGE[] =
     "                              --replace writes \"?\" for characters code page 936 lacks and\n"
     "                              for bytes that do not decode; --charset NAME reads values that\n"
     "                              declare no CHARSET in NAME (e.g. gbk) instead of UTF-8\n"
+    "  recfile fields              one JSON line per field code: its label, how its values are\n"
+    "                              kept, and the record field it fills\n"
     "\n"
     "build input (UTF-8; texts are written in code page 936):\n"
     "  CODE<TAB>LABEL<TAB>VALUE    one entry of the current block\n"
@@ -50,9 +53,6 @@ const char USAGE[] =
     "  !junk HEX                   bytes (hex pairs, spaces allowed) written before the next block\n"
     "  !count N                    the block count written in the trailer (default: blocks written)\n"
     "  # ...                       a comment\n";
-
-// The dump names the fields from the tools' shared table.
-static_assert(PAYLOAD_FIELD_COUNT == RECORD_FIELD_COUNT, "one name per payload field");
 
 std::string Printable(const std::string& utf8)
 {
@@ -164,8 +164,8 @@ int Dump(const char* path)
                  << show(slot.value) << "\n";
         }
         text << "  record (" << block.payloadLength << " bytes counted):\n";
-        for (int field = 0; field < PAYLOAD_FIELD_COUNT; ++field)
-            text << "    " << field << " " << PayloadFieldLabel(field) << ": " << show(block.fieldTexts[field]) << "\n";
+        for (int field = 0; field < RECORD_FIELD_COUNT; ++field)
+            text << "    " << field << " " << RecordFieldLabel(field) << ": " << show(block.fieldTexts[field]) << "\n";
         out += text.str();
     });
     if (result != IMEX_RESULT_OK) {
@@ -271,17 +271,17 @@ int ReportWhatTheDeviceMisses(const char* outputPath, const VcardBook& book)
         if (block.number < 1 || static_cast<size_t>(block.number) > book.cards.size())
             return;
         const VcardCard& card = book.cards[static_cast<size_t>(block.number) - 1];
-        const std::string notes = block.fieldTexts[PAYLOAD_FIELD_COUNT - 1];
+        const std::string notes = block.fieldTexts[FIELD_NOTES];
         for (const VcardEntry& entry : card.entries) {
             const std::string sent = entry.value.substr(
                 0, FieldTextFit(reinterpret_cast<const uint8_t*>(entry.value.data()), entry.value.size()));
             bool arrives = notes.find(":" + sent + "\r\n") != std::string::npos;
-            for (int field = 0; field < PAYLOAD_FIELD_COUNT - 1 && !arrives; ++field)
+            for (int field = 0; field < FIELD_NOTES && !arrives; ++field)
                 arrives = sent == block.fieldTexts[field];
             if (arrives)
                 continue;
             ++missed;
-            const bool mail = entry.code == "61" && !IsEmailAddress(sent.c_str());
+            const bool mail = entry.code == CodeOfField(FIELD_EMAIL)->code && !IsEmailAddress(sent.c_str());
             std::fprintf(stderr, "recfile: %s: \"%s\" will not reach the device (%s)\n",
                          CardPlace(card, entry).c_str(), Cp936ToUtf8(sent).c_str(),
                          mail ? "the device's e-mail field refuses it: ASCII, 5 characters or more, one @ with "
@@ -338,6 +338,10 @@ int main(int argc, char** argv)
         return Dump(argv[2]);
     if (command == "payloads" && argc == 3)
         return Payloads(argv[2]);
+    if (command == "fields" && argc == 2) {
+        std::fputs(FieldCodesJson().c_str(), stdout);
+        return 0;
+    }
     if (command == "build" && argc == 4 && std::strcmp(argv[2], "--vcard") != 0)
         return Build(argv[2], argv[3]);
     if (command == "build" && argc > 2 && std::strcmp(argv[2], "--vcard") == 0) {

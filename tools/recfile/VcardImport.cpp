@@ -11,19 +11,28 @@
 #include "RecordFile.h"
 #include "RecordTable.h"
 
-#ifndef VCARD_READER_SCRIPT
-#error "VCARD_READER_SCRIPT names tools/recfile/vcardentries.py"
-#endif
-
 namespace {
 
 // Debian's python3-vobject is installed for the system's interpreter.
 const char DEFAULT_PYTHON[] = "/usr/bin/python3";
 
-const char* Setting(const char* name, const char* fallback)
+// The build puts the reader beside recfile, with the field table it reads.
+const char READER_NAME[] = "vcardentries.py";
+
+std::string Setting(const char* name, const std::string& fallback)
 {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::string BesideThisProgram(const char* name)
+{
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return name;
+    std::string path(self, static_cast<size_t>(length));
+    return path.substr(0, path.rfind('/') + 1) + name;
 }
 
 // Runs the reader with the inputs, standard input and error passed through;
@@ -31,11 +40,11 @@ const char* Setting(const char* name, const char* fallback)
 // decodes the values, so the options about their bytes go to it.
 bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::string& charset, std::string& out)
 {
-    const char* python = Setting("RECFILE_PYTHON", DEFAULT_PYTHON);
-    const char* script = Setting("RECFILE_VCARD_READER", VCARD_READER_SCRIPT);
+    const std::string python = Setting("RECFILE_PYTHON", DEFAULT_PYTHON);
+    const std::string script = Setting("RECFILE_VCARD_READER", BesideThisProgram(READER_NAME));
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(python));
-    argv.push_back(const_cast<char*>(script));
+    argv.push_back(const_cast<char*>(python.c_str()));
+    argv.push_back(const_cast<char*>(script.c_str()));
     char replaceOption[] = "--replace";
     char charsetOption[] = "--charset";
     if (replace)
@@ -64,8 +73,8 @@ bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::
         dup2(pipeEnds[1], STDOUT_FILENO);
         close(pipeEnds[0]);
         close(pipeEnds[1]);
-        execv(python, argv.data());
-        std::fprintf(stderr, "recfile: cannot run %s: %s\n", python, std::strerror(errno));
+        execv(python.c_str(), argv.data());
+        std::fprintf(stderr, "recfile: cannot run %s: %s\n", python.c_str(), std::strerror(errno));
         _exit(127);
     }
     close(pipeEnds[1]);

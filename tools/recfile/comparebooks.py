@@ -22,8 +22,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import vcardentries  # noqa: E402  (beside this file)
 
 LABEL_CODES = {label: code for code, label in vcardentries.CODE_LABELS.items()}
-LABEL_CODES[vcardentries.OTHER_PHONE_LABEL] = "10"
-NOTES_CODE = "80"
+LABEL_CODES[vcardentries.OTHER_PHONE_LABEL] = vcardentries.CODE_OF["mobile"]
+NOTES_CODE = vcardentries.NOTES_CODE
 
 
 def Normal(text):

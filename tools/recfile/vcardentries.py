@@ -7,7 +7,9 @@ The file's bytes are unfolded (folded lines, quoted-printable soft breaks,
 set: its CHARSET, else UTF-8 or what --charset names. python3-vobject's
 pattern splits a line into group, name, parameters and value. What is ours
 is the mapping of properties onto the record file's field codes, which
-lives in CODE_LABELS and EntriesOfCard below and nowhere else.
+lives in PHONE_TYPES and EntriesOfCard below and nowhere else; the field
+codes and their labels come from the record's one field table, which the
+build writes beside this script (`recfile fields`).
 
     vcardentries.py [--fields] [--charset NAME] [--replace] FILE...
                                           (- reads standard input)
@@ -36,6 +38,8 @@ line on standard error.
 import binascii
 import codecs
 import collections
+import json
+import os
 import re
 import sys
 
@@ -45,28 +49,38 @@ except ImportError:  # the tool's own message, not a traceback
     sys.stderr.write("vcardentries: python3-vobject is not installed (scripts/setup.sh installs it)\n")
     sys.exit(2)
 
-# Field code -> label, as the sample record file labels its entries.
-CODE_LABELS = {
-    "00": "姓名",
-    "01": "称谓",
-    "10": "手机",
-    "11": "住宅电话",
-    "12": "办公电话",
-    "13": "传真",
-    "15": "公司",
-    "16": "部门",
-    "60": "地址",
-    "61": "电子邮件",
-    "80": "备注",
-}
+
+def LoadFieldCodes():
+    """The record's field codes as `recfile fields` prints them; the build
+    writes that table beside this script (RECFILE_FIELD_TABLE may name
+    another copy)."""
+    path = os.environ.get("RECFILE_FIELD_TABLE") or os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                                 "record-fields.jsonl")
+    try:
+        with open(path, encoding="utf-8") as table:
+            return [json.loads(line) for line in table if line.strip()]
+    except (OSError, ValueError) as error:
+        sys.stderr.write(f"vcardentries: cannot read the field table {path} ({error}); run the copy that the "
+                         "build puts beside recfile\n")
+        sys.exit(2)
+
+
+FIELD_CODES = LoadFieldCodes()
+# Record field name -> the code that fills it; code -> the label written with it.
+CODE_OF = {row["name"]: row["code"] for row in FIELD_CODES if row["name"]}
+CODE_LABELS = {row["code"]: row["label"] for row in FIELD_CODES if row["label"]}
+TITLE_CODE = next(row["code"] for row in FIELD_CODES if row["title"])
+NOTES_CODE = next(row["code"] for row in FIELD_CODES if row["rule"] == "notes-only")
 # A number whose types name no kind the record file knows.
 OTHER_PHONE_LABEL = "电话"
 
 # Telephone types in order of precedence: a work fax is a fax, a home mobile a mobile.
-PHONE_TYPES = (("FAX", "13"), ("CELL", "10"), ("MOBILE", "10"), ("IPHONE", "10"), ("HOME", "11"), ("WORK", "12"))
+PHONE_TYPES = (("FAX", "fax"), ("CELL", "mobile"), ("MOBILE", "mobile"), ("IPHONE", "mobile"), ("HOME", "home phone"),
+               ("WORK", "work phone"))
 # Words of a grouped label (item1.X-ABLabel) that say what kind of number it is.
-PHONE_LABEL_WORDS = (("fax", "13"), ("传真", "13"), ("mobile", "10"), ("cell", "10"), ("手机", "10"),
-                     ("home", "11"), ("住宅", "11"), ("家", "11"), ("work", "12"), ("办公", "12"))
+PHONE_LABEL_WORDS = (("fax", "fax"), ("传真", "fax"), ("mobile", "mobile"), ("cell", "mobile"), ("手机", "mobile"),
+                     ("home", "home phone"), ("住宅", "home phone"), ("家", "home phone"), ("work", "work phone"),
+                     ("办公", "work phone"))
 
 # Properties that say nothing about the contact and are not counted as left out.
 STRUCTURE = {"VERSION", "BEGIN", "END"}
@@ -193,14 +207,14 @@ def JoinedAddress(parts):
 
 def PhoneCode(prop, groupLabels):
     types = TypesOf(prop)
-    for kind, code in PHONE_TYPES:
+    for kind, field in PHONE_TYPES:
         if kind in types:
-            return code, CODE_LABELS[code]
+            return CODE_OF[field], CODE_LABELS[CODE_OF[field]]
     label = groupLabels.get(prop.group, "").lower() if prop.group else ""
-    for word, code in PHONE_LABEL_WORDS:
+    for word, field in PHONE_LABEL_WORDS:
         if word in label:
-            return code, CODE_LABELS[code]
-    return "10", OTHER_PHONE_LABEL
+            return CODE_OF[field], CODE_LABELS[CODE_OF[field]]
+    return CODE_OF["mobile"], OTHER_PHONE_LABEL
 
 
 def PhoneNumber(text):
@@ -229,33 +243,36 @@ def EntriesOfCard(children):
             if prop.group and prop.name == "TEL":
                 numberGroups.add(prop.group)
 
+    def Keep(field, prop, value):
+        Add(CODE_OF[field], CODE_LABELS[CODE_OF[field]], prop, value)
+
     for prop in children:
         name = prop.name
         if name == "FN":
-            Add("00", CODE_LABELS["00"], prop, values.Text(prop.value))
+            Keep("name", prop, values.Text(prop.value))
         elif name == "N":
             # The name comes from FN when there is one; N then only lends its
             # honorific prefix as the form of address.
             parts = values.Parts(prop.value, 5)
             if not hasName:
-                Add("00", CODE_LABELS["00"], prop, JoinedName(parts))
+                Keep("name", prop, JoinedName(parts))
             if not hasTitle:
-                Add("01", CODE_LABELS["01"], prop, parts[3])
+                Add(TITLE_CODE, CODE_LABELS[TITLE_CODE], prop, parts[3])
         elif name == "TITLE":
-            Add("01", CODE_LABELS["01"], prop, values.Text(prop.value))
+            Add(TITLE_CODE, CODE_LABELS[TITLE_CODE], prop, values.Text(prop.value))
         elif name == "TEL":
             code, label = PhoneCode(prop, groupLabels)
             Add(code, label, prop, PhoneNumber(values.Text(prop.value)))
         elif name == "EMAIL":
-            Add("61", CODE_LABELS["61"], prop, values.Text(prop.value))
+            Keep("e-mail", prop, values.Text(prop.value))
         elif name == "ORG":
             parts = values.Parts(prop.value, 1)
-            Add("15", CODE_LABELS["15"], prop, parts[0])
-            Add("16", CODE_LABELS["16"], prop, " ".join(p for p in parts[1:] if p))
+            Keep("company", prop, parts[0])
+            Keep("department", prop, " ".join(p for p in parts[1:] if p))
         elif name == "ADR":
-            Add("60", CODE_LABELS["60"], prop, JoinedAddress(values.Parts(prop.value, 7)))
+            Keep("address", prop, JoinedAddress(values.Parts(prop.value, 7)))
         elif name == "NOTE":
-            Add("80", CODE_LABELS["80"], prop, values.Text(prop.value))
+            Add(NOTES_CODE, CODE_LABELS[NOTES_CODE], prop, values.Text(prop.value))
         elif name not in STRUCTURE:
             left.append(prop)
     leftNames = [p.name for p in left if not (p.name == "X-ABLABEL" and p.group in numberGroups)]
