@@ -68,33 +68,7 @@ rc=$?
 set -e
 
 say "what the device stored"
-python3 - "$log" <<'PY'
-import json, os, subprocess, sys
-# The record's eleven fields and the file's field codes that feed them, from
-# pdasim's table; a field whose value must pass a test also says which.
-table = subprocess.run([os.environ["IMEX_PDASIM"], "--payload-fields"],
-                       capture_output=True, text=True, check=True).stdout
-fields = [json.loads(line) for line in table.splitlines()]
-names = [f"{f['code']} ({f['name']})" if f["checked"] else f["code"] or f["name"] for f in fields]
-try:
-    lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
-except FileNotFoundError:
-    lines = []
-records = [json.loads(line) for line in lines]
-# A long address book is listed in part; the log and the vCard hold it all.
-SHOWN = 20
-for rec in records[:SHOWN]:
-    status = "stored" if rec["status"] else "refused"
-    print(f"record {rec['seq']} ({rec['length']} bytes, {status})")
-    for label, text in zip(names, rec["fields"]):
-        if text:
-            shown = text.replace("\r\n", "\n" + " " * 18)
-            print(f"  {label:<15} {shown}")
-if len(records) > SHOWN:
-    print(f"... and {len(records) - SHOWN} more record(s), all of them in {sys.argv[1]}")
-stored = sum(1 for rec in records if rec["status"])
-print(f"{len(records)} record(s) received, {stored} stored on the device")
-PY
+python3 scripts/devicelog.py --pdasim "$IMEX_PDASIM" "$log"
 # Folded lines start with a space and line ends inside a value are
 # escaped, so a line that begins a card is a card.
 if [ -f "$vcard" ]; then

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """The demo's listing of stored records, run as the demo runs it.
 
-    check_demo_listing.py --pdasim PATH --demo scripts/demo.sh
+    check_demo_listing.py --pdasim PATH --listing scripts/devicelog.py
 
-Takes the embedded Python that scripts/demo.sh runs over pdasim's record
-log, feeds it a log of known records and compares what it prints, so the
-listing keeps its labels while they come from pdasim's field table. Also
-checks that table's JSON lines. Exits 1 on any difference.
+Feeds the listing program that scripts/demo.sh runs over pdasim's record log
+a log of known records and compares what it prints, so the listing keeps its
+labels while they come from pdasim's field table. Also checks that table's
+JSON lines. Exits 1 on any difference.
 """
 
 import argparse
@@ -24,6 +24,8 @@ RECORDS = [
      "status": 1},
     {"seq": 2, "time": "2026-01-01T00:00:01.000Z", "flag": 1, "length": 17, "data": "",
      "fields": ["Li", "", "", "", "", "", "", "123", "", "", ""], "status": 0},
+    {"seq": 3, "time": "2026-01-01T00:00:02.000Z", "flag": 1, "length": 13, "data": "",
+     "fields": ["Wu", "", "", "", "", "", "", "", "", "", ""], "status": None},
 ]
 
 EXPECTED = """\
@@ -43,22 +45,16 @@ record 1 (60 bytes, stored)
 record 2 (17 bytes, refused)
   00              Li
   12              123
-2 record(s) received, 1 stored on the device
+record 3 (13 bytes, not answered)
+  00              Wu
+3 record(s) received, 1 stored on the device
 """
-
-
-def listing_program(demo_path):
-    text = open(demo_path, encoding="utf-8").read()
-    match = re.search(r"^python3 - \"\$log\" <<'PY'\n(.*?)^PY$", text, re.S | re.M)
-    if not match:
-        sys.exit("no listing program found in " + demo_path)
-    return match.group(1)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pdasim", required=True)
-    parser.add_argument("--demo", required=True)
+    parser.add_argument("--listing", required=True)
     args = parser.parse_args()
     failures = []
 
@@ -76,9 +72,8 @@ def main():
         with open(log, "w", encoding="utf-8") as f:
             for record in RECORDS:
                 f.write(json.dumps(record, ensure_ascii=False) + "\n")
-        env = dict(os.environ, IMEX_PDASIM=args.pdasim)
-        run = subprocess.run([sys.executable, "-", log], input=listing_program(args.demo), capture_output=True,
-                             text=True, env=env)
+        listing = [sys.executable, args.listing, "--pdasim", args.pdasim]
+        run = subprocess.run(listing + [log], capture_output=True, text=True)
         if run.returncode != 0:
             failures.append("the listing failed: " + run.stderr)
         elif run.stdout != EXPECTED:
@@ -90,8 +85,7 @@ def main():
             for seq in range(1, 24):
                 record = dict(RECORDS[1], seq=seq, status=0 if seq == 23 else 1)
                 f.write(json.dumps(record, ensure_ascii=False) + "\n")
-        run = subprocess.run([sys.executable, "-", long_log], input=listing_program(args.demo),
-                             capture_output=True, text=True, env=env)
+        run = subprocess.run(listing + [long_log], capture_output=True, text=True)
         headers = re.findall(r"^record (\d+) ", run.stdout, re.M)
         if headers != [str(k) for k in range(1, 21)]:
             failures.append("a long store lists records %r" % headers)
