@@ -55,12 +55,13 @@ public:
     const LinkStatistics& Statistics() const { return statistics; }
 
 protected:
-    // While set, every wait of the port I/O also watches this event and,
-    // when it is signalled, cancels the operation and returns false.
-    void SetCancelEvent(HANDLE event) { cancelEvent = event; }
     bool CancelRequested() const;
 
     HANDLE port = INVALID_HANDLE_VALUE;
+    // While set, every wait of the port I/O also watches this event and,
+    // when it is signalled, cancels the operation and returns false. The
+    // derived link creates and releases it.
+    HANDLE cancelEvent = nullptr;
 
 private:
     enum IoOutcome {
@@ -76,7 +77,6 @@ private:
     bool isOpen = false;
     LinkStatistics statistics;
 
-    HANDLE cancelEvent = nullptr;
     // Set when a cancelled operation did not finish in time: its completion
     // record may still be in use, so no further I/O is started, and Open
     // reuses the records only once that operation has finished.

@@ -26,7 +26,6 @@ bool SerialLink::Start(const char* portName, HWND window)
         Close();
         return false;
     }
-    SetCancelEvent(cancelEvent);
     state = 1;
     return true;
 }
@@ -38,7 +37,6 @@ void SerialLink::Stop()
         return;
     }
     EndWorkers();
-    SetCancelEvent(nullptr);
     CloseHandle(doneEvent);
     CloseHandle(cancelEvent);
     doneEvent = nullptr;
@@ -77,10 +75,10 @@ bool SerialLink::RequestProbe(uint16_t count)
 bool SerialLink::RequestRecord(uint8_t flag, uint16_t length, const uint8_t* data)
 {
     if (length > MAX_RECORD_DATA || (data == nullptr && length != 0)) {
-        EndWorkers();
+        PrepareRequest(RECORD_TIMEOUT_MS);
         // Only the code, so the failure still names the request it ends.
         request[0] = CMD_RECORD;
-        FailAtOnce();
+        EndRequest(CLAIMED_BY_INTERFACE, LINK_FAILED, request);
         return false;
     }
     BuildRecordRequest(request, flag, length, data);
@@ -89,24 +87,31 @@ bool SerialLink::RequestRecord(uint8_t flag, uint16_t length, const uint8_t* dat
 
 bool SerialLink::RequestRunning() const
 {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&running), 0, 0) != 0;
+    return running.load();
 }
 
 bool SerialLink::TryClaim(Claim who)
 {
-    return InterlockedCompareExchange(&claim, who, UNCLAIMED) == UNCLAIMED;
+    int expected = UNCLAIMED;
+    return claim.compare_exchange_strong(expected, who);
 }
 
-void SerialLink::PostDone(WPARAM success, const uint8_t* message)
+bool SerialLink::EndRequest(Claim who, WPARAM outcome, const uint8_t* message)
 {
-    PostMessageA(notifyWindow, WM_LINK_DONE, success, reinterpret_cast<LPARAM>(message));
-}
-
-void SerialLink::FailAtOnce()
-{
-    InterlockedExchange(&claim, CLAIMED_BY_INTERFACE);
-    PostDone(0, request);
-    InterlockedExchange(&running, 0);
+    if (!TryClaim(who)) return false;
+    // Anyone but the sender stops it first: once the completion is posted,
+    // its handler may begin the next request, which needs the port idle.
+    if (who != CLAIMED_BY_SENDER && senderThread != nullptr) {
+        SetEvent(cancelEvent);
+        WaitForSingleObject(senderThread, INFINITE);
+    }
+    // The watcher stops waiting; then the completion; and only then is the
+    // request over: a dialog waiting for it to end must not point the link
+    // at its own window while its completion is still being posted.
+    SetEvent(doneEvent);
+    PostMessageA(notifyWindow, WM_LINK_DONE, outcome, reinterpret_cast<LPARAM>(message));
+    running.store(false);
+    return true;
 }
 
 void SerialLink::EndWorkers()
@@ -127,36 +132,35 @@ void SerialLink::EndWorkers()
         CloseHandle(senderThread);
         senderThread = nullptr;
     }
-    InterlockedExchange(&running, 0);
+    running.store(false);
+}
+
+void SerialLink::PrepareRequest(uint32_t requestTimeoutMs)
+{
+    // The previous request's workers may still be leaving (this may run in
+    // the handler of their completion); they must be gone before the events,
+    // the claim and the port's completion records are reused.
+    EndWorkers();
+    timeoutMs = requestTimeoutMs;
+    ResetEvent(doneEvent);
+    ResetEvent(cancelEvent);
+    claim.store(UNCLAIMED);
+    running.store(true);
 }
 
 bool SerialLink::BeginRequest(uint32_t requestTimeoutMs)
 {
-    // The previous request's workers may still be leaving (this may run in
-    // the handler of their completion); they must be gone before the event,
-    // the claim and the port's completion records are reused.
-    EndWorkers();
-
-    timeoutMs = requestTimeoutMs;
-    ResetEvent(doneEvent);
-    ResetEvent(cancelEvent);
-    InterlockedExchange(&claim, UNCLAIMED);
-    InterlockedExchange(&running, 1);
-
+    PrepareRequest(requestTimeoutMs);
     senderThread = CreateThread(nullptr, 0, SenderEntry, this, 0, nullptr);
     if (senderThread == nullptr) {
-        FailAtOnce();
+        EndRequest(CLAIMED_BY_INTERFACE, LINK_FAILED, request);
         return false;
     }
     watcherThread = CreateThread(nullptr, 0, WatcherEntry, this, 0, nullptr);
     if (watcherThread == nullptr) {
         // Without a watcher nothing bounds the request: end it now as not
         // sent, unless the sender has already finished it.
-        if (TryClaim(CLAIMED_BY_INTERFACE)) {
-            SetEvent(cancelEvent);
-            WaitForSingleObject(senderThread, INFINITE);
-            FailAtOnce();
-        }
+        EndRequest(CLAIMED_BY_INTERFACE, LINK_FAILED, request);
         return false;
     }
     return true;
@@ -164,18 +168,19 @@ bool SerialLink::BeginRequest(uint32_t requestTimeoutMs)
 
 DWORD WINAPI SerialLink::SenderEntry(LPVOID link)
 {
-    return static_cast<SerialLink*>(link)->SenderMain();
+    static_cast<SerialLink*>(link)->SenderMain();
+    return 0;
 }
 
 DWORD WINAPI SerialLink::WatcherEntry(LPVOID link)
 {
-    return static_cast<SerialLink*>(link)->WatcherMain();
+    static_cast<SerialLink*>(link)->WatcherMain();
+    return 0;
 }
 
-DWORD SerialLink::SenderMain()
+void SerialLink::SenderMain()
 {
     const uint8_t expectedCode = static_cast<uint8_t>(request[0] | REPLY_BIT);
-    const DWORD cancelledResult = SENDER_TIMED_OUT;
 
     // Replies carry no sequence number: a frame already on the line (a
     // duplicate, an unsolicited reply, a reply after its request's time-out)
@@ -183,48 +188,24 @@ DWORD SerialLink::SenderMain()
     // request went out can answer it.
     DiscardInput();
     if (!SendFrame(request, MessageLength(request))) {
-        if (CancelRequested()) return claim == CLAIMED_BY_WATCHER ? cancelledResult : SENDER_STOPPED;
-        if (TryClaim(CLAIMED_BY_SENDER)) {
-            PostDone(0, request);
-            SetEvent(doneEvent);
-            InterlockedExchange(&running, 0);
-        }
-        return SENDER_NOT_SENT;
+        EndRequest(CLAIMED_BY_SENDER, LINK_FAILED, request);
+        return;
     }
-
     for (;;) {
         size_t length = FRAME_BUFFER_SIZE;
         if (ReceiveFrame(reply, &length) && IsAcceptedReply(reply, length, expectedCode)) break;
         // Bad frames, mismatched lengths and replies to other requests are
         // passed over; only a cancel ends the wait.
-        if (CancelRequested()) return claim == CLAIMED_BY_WATCHER ? cancelledResult : SENDER_STOPPED;
+        if (CancelRequested()) return;
     }
-
-    if (TryClaim(CLAIMED_BY_SENDER)) {
-        SetEvent(doneEvent);
-        PostDone(1, reply);
-        // Only now: a dialog waiting for this request to end must not point
-        // the link at its own window while the completion is being posted.
-        InterlockedExchange(&running, 0);
-    }
-    return SENDER_REPLIED;
+    EndRequest(CLAIMED_BY_SENDER, LINK_REPLIED, reply);
 }
 
-DWORD SerialLink::WatcherMain()
+void SerialLink::WatcherMain()
 {
     HANDLE waitOn[2] = {doneEvent, cancelEvent};
     const DWORD waited = WaitForMultipleObjects(2, waitOn, FALSE, timeoutMs);
-    if (waited == WAIT_OBJECT_0) return WATCHER_ENDED;
-    if (waited == WAIT_OBJECT_0 + 1) return WATCHER_STOPPED;
-
-    // Time-out (or a failed wait). The sender may have finished meanwhile;
-    // then the request is its to report.
-    if (!TryClaim(CLAIMED_BY_WATCHER)) return WATCHER_ENDED;
-    SetEvent(cancelEvent);
-    // Once the sender is gone no port operation is outstanding, so the
-    // handler of this message may begin the next request at once.
-    WaitForSingleObject(senderThread, INFINITE);
-    PostDone(0, request);
-    InterlockedExchange(&running, 0);
-    return WATCHER_ENDED;
+    // Time-out (or a failed wait): the request ends as failed, unless the
+    // sender has finished it meanwhile.
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_OBJECT_0 + 1) EndRequest(CLAIMED_BY_WATCHER, LINK_FAILED, request);
 }

@@ -7,21 +7,17 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "FramedPort.h"
 
-// Posted to the notify window when a request ends. wParam 1: lParam points
-// to the reply; wParam 0: lParam points to the request that failed.
+// Posted to the notify window when a request ends. wParam LINK_REPLIED:
+// lParam points to the reply; LINK_FAILED: lParam points to the request
+// that failed.
 constexpr UINT WM_LINK_DONE = WM_USER + 100;
-
-// Worker results, kept as thread exit codes for diagnostics only.
-constexpr DWORD SENDER_REPLIED = 3001;
-constexpr DWORD SENDER_NOT_SENT = 2001;
-constexpr DWORD WATCHER_ENDED = 3002;
-constexpr DWORD SENDER_TIMED_OUT = 2002;
-constexpr DWORD SENDER_STOPPED = 3003;
-constexpr DWORD WATCHER_STOPPED = 3004;
+constexpr WPARAM LINK_FAILED = 0;
+constexpr WPARAM LINK_REPLIED = 1;
 
 class SerialLink : public FramedPort {
 public:
@@ -57,31 +53,32 @@ public:
 private:
     // Who ended the current request; the first to claim it is the only one
     // that may post its completion.
-    enum Claim : LONG {
-        UNCLAIMED = 0,
-        CLAIMED_BY_SENDER = 1,
-        CLAIMED_BY_WATCHER = 2,
-        CLAIMED_BY_INTERFACE = 3,  // Stop, or a request that could not be run
+    enum Claim : int {
+        UNCLAIMED,
+        CLAIMED_BY_SENDER,
+        CLAIMED_BY_WATCHER,
+        CLAIMED_BY_INTERFACE,  // Stop, or a request that could not be run
     };
 
+    // Ends the previous request's workers and makes the state ready for a new request.
+    void PrepareRequest(uint32_t requestTimeoutMs);
     bool BeginRequest(uint32_t requestTimeoutMs);
-    DWORD SenderMain();
-    DWORD WatcherMain();
+    void SenderMain();
+    void WatcherMain();
     static DWORD WINAPI SenderEntry(LPVOID link);
     static DWORD WINAPI WatcherEntry(LPVOID link);
 
     bool TryClaim(Claim who);
+    // The one way a request ends with a completion: false (and nothing
+    // done) when another party has already claimed it.
+    bool EndRequest(Claim who, WPARAM outcome, const uint8_t* message);
     // Ends the current request's workers without a completion of their own
     // (when nobody has claimed it yet), joins them and releases their handles.
     void EndWorkers();
-    // Fails the current request at once from the interface thread.
-    void FailAtOnce();
-    void PostDone(WPARAM success, const uint8_t* message);
 
     HANDLE senderThread = nullptr;
     HANDLE watcherThread = nullptr;
     HANDLE doneEvent = nullptr;
-    HANDLE cancelEvent = nullptr;  // tells the sender (and watcher) to give up
-    volatile LONG claim = UNCLAIMED;
-    volatile LONG running = 0;
+    std::atomic<int> claim{UNCLAIMED};
+    std::atomic<bool> running{false};
 };
