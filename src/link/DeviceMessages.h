@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "FrameCodec.h"
+
 constexpr uint8_t CMD_INFO = 0x01;
 constexpr uint8_t CMD_PROBE = 0x02;
 constexpr uint8_t CMD_RECORD = 0x07;
@@ -27,7 +29,8 @@ constexpr size_t INFO_SERVER_TYPE_OFFSET = 6;
 // Record reply: one status byte.
 constexpr size_t RECORD_STATUS_OFFSET = 3;
 
-constexpr size_t MAX_RECORD_DATA = 4084;     // record data that keeps the message within one frame
+// Record data that keeps the message within one frame.
+constexpr size_t MAX_RECORD_DATA = MAX_FRAME_PAYLOAD - RECORD_DATA_OFFSET;
 constexpr uint16_t PROBE_FILLER_COUNT = 4000;  // filler bytes of the connection probe
 constexpr uint8_t RECORD_FLAG = 1;
 // Any status but 0 means the device took the record; devices send 1.

@@ -12,13 +12,18 @@ constexpr uint8_t FRAME_FLAG = 0x7E;
 constexpr uint8_t FRAME_ESCAPE = 0x7D;
 constexpr uint8_t ESCAPE_OFFSET = 0x20;
 
-constexpr size_t MAX_FRAME_PAYLOAD = 4090;    // largest payload a frame carries
-constexpr size_t FRAME_BUFFER_SIZE = 4092;    // payload plus FCS
-constexpr size_t FRAME_RECEIVE_LIMIT = 4091;  // most bytes the library stores for one received frame
+constexpr size_t MAX_FRAME_PAYLOAD = 4090;  // largest payload a frame carries
+constexpr size_t FCS_SIZE = 2;
+constexpr size_t FRAME_BUFFER_SIZE = MAX_FRAME_PAYLOAD + FCS_SIZE;
+// Most bytes the library stores for one received frame: one short of a whole
+// buffer, so the longest message it takes is 4089 bytes.
+constexpr size_t FRAME_RECEIVE_LIMIT = FRAME_BUFFER_SIZE - 1;
 // A device must take every frame the library may send: the largest payload
-// with its FCS.
-constexpr size_t DEVICE_RECEIVE_LIMIT = MAX_FRAME_PAYLOAD + 2;
-constexpr size_t STUFFED_FRAME_SIZE = 8188;   // work area for a whole stuffed frame with flags
+// with its FCS, which is what a frame buffer holds.
+constexpr size_t DEVICE_RECEIVE_LIMIT = FRAME_BUFFER_SIZE;
+// Work area for a whole stuffed frame with its flags.
+constexpr size_t STUFFED_FRAME_SIZE = 8188;
+static_assert(STUFFED_FRAME_SIZE >= 2 * FRAME_BUFFER_SIZE + 2, "every payload and FCS byte stuffed, and two flags");
 
 constexpr uint16_t FCS_PRESET = 0xFFFF;
 constexpr uint16_t FCS_GOOD = 0xF0B8;

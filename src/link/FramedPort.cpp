@@ -41,8 +41,8 @@ bool FramedPort::Open(const char* portName)
     DCB dcb = {};
     dcb.DCBlength = sizeof(dcb);
     GetCommState(port, &dcb);
-    dcb.BaudRate = PORT_BAUD_RATE;
-    dcb.ByteSize = 8;
+    dcb.BaudRate = LINE_BAUD_RATE;
+    dcb.ByteSize = LINE_DATA_BITS;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = 1;

@@ -1,4 +1,4 @@
-// FramedPort: one Win32 serial port at 57600 8N1 with overlapped I/O and
+// FramedPort: one Win32 serial port in the line's settings (8N1) with overlapped I/O and
 // bounded waits, plus the frame codec driven over it. SerialLink derives
 // from it and runs the request exchange.
 #pragma once
@@ -9,10 +9,10 @@
 #include <cstdint>
 
 #include "FrameCodec.h"
+#include "LineSettings.h"
 
 constexpr DWORD PORT_QUEUE_SIZE = 10000;
 constexpr DWORD PORT_PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-constexpr DWORD PORT_BAUD_RATE = 57600;
 constexpr DWORD READ_TIMEOUT_MS = 1000;          // longest wait for the first byte of a read
 constexpr DWORD WRITE_TIMEOUT_MS = 1000;         // constant part of the write time-out
 constexpr DWORD WRITE_TIMEOUT_PER_BYTE_MS = 2;   // per-byte part of the write time-out

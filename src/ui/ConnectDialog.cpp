@@ -4,16 +4,10 @@
 #include "DialogIds.h"
 #include "FrameCodec.h"
 #include "HostDialog.h"
+#include "LineSettings.h"
 #include "TextFormat.h"
 #include "UiTexts.h"
 #include "WideText.h"
-
-namespace {
-
-// The link's fixed rate, shown in the success text.
-constexpr int32_t LINE_RATE_BPS = 57600;
-
-}  // namespace
 
 ConnectDialog::ConnectDialog(HostDialog& host) : LinkDialog(CONNECT_DIALOG_TEMPLATE), host(host) {}
 
@@ -60,7 +54,7 @@ void ConnectDialog::Succeed(const uint8_t* infoReply) {
     InfoReply info = ReadInfoReply(infoReply, length);
     statusText = WideFromUtf8(CONNECT_SUCCESS_STATUS);
     detailText = FormatText(WideFromUtf8(CONNECT_SUCCESS_DETAIL_FORMAT),
-                            {WideFromCp936(host.portName), LINE_RATE_BPS,
+                            {WideFromCp936(host.portName), static_cast<int32_t>(LINE_BAUD_RATE),
                              WideFromCp936(info.serverType), info.freeKb});
     SetItemText(CONNECT_STATUS_ID, CONNECT_SUCCEEDED_TEXT);
     host.SetConnectionState(CONNECTION_STATE_CONNECTED);

@@ -11,6 +11,7 @@
 #include "Cp936Converter.h"
 #include "DeviceSim.h"
 #include "FrameCodec.h"
+#include "LineSettings.h"
 #include "RecordFieldsText.h"
 #include "RecordLog.h"
 #include "SimLine.h"
@@ -37,7 +38,7 @@ void InstallSignals()
     signal(SIGPIPE, SIG_IGN);
 }
 
-// Emulates the time bytes take on a 57600 baud 8N1 line (10 bits each):
+// Emulates the time bytes take on the line (LINE_BITS_PER_BYTE each):
 // both directions share one clock per direction, advanced per byte.
 using Clock = std::chrono::steady_clock;
 
@@ -63,7 +64,6 @@ public:
     Clock::time_point txFree{};
 
 private:
-    static constexpr size_t LINE_BYTES_PER_SECOND = 5760;
     bool enabled_;
 };
 

@@ -12,6 +12,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "LineSettings.h"
+
 namespace {
 
 bool MakeRaw(int fd, std::string& error)
@@ -26,6 +28,7 @@ bool MakeRaw(int fd, std::string& error)
     t.c_cflag |= CS8 | CLOCAL | CREAD;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
+    static_assert(LINE_BAUD_RATE == 57600 && LINE_DATA_BITS == 8, "termios names the line's rate and size");
     cfsetispeed(&t, B57600);
     cfsetospeed(&t, B57600);
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
