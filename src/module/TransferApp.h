@@ -1,8 +1,13 @@
-// The module's application object. It adds nothing to DialogApp: the
-// module handle comes from the DLL entry, and the title that captions the
-// message boxes is the DLL's file name without its extension.
+// The module's application object: the DLL entry attaches it to the module
+// at load, which makes the module's resources the dialogs' and its file
+// name (without extension) the title of the message boxes.
 #pragma once
 
-#include "DialogApp.h"
+#include <windows.h>
 
-class TransferApp : public DialogApp {};
+#include "ResourceModule.h"
+
+class TransferApp {
+public:
+    void Attach(HINSTANCE module) { SetResourceModule(module); }
+};

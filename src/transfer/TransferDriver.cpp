@@ -31,6 +31,12 @@ private:
     bool acquired;
 };
 
+void ResetFieldTexts(TransferHost& host)
+{
+    for (const char*& text : host.fieldTexts)
+        text = EMPTY_TEXT;
+}
+
 // Undoes what a transfer acquired, whichever way it ends: the field texts
 // (which point into the table), the table, the file and the host window.
 class TransferCleanup {
@@ -42,8 +48,7 @@ public:
             file.Close();
         if (windowCreated)
             host.DestroyHostWindow();
-        for (const char*& text : host.fieldTexts)
-            text = EMPTY_TEXT;
+        ResetFieldTexts(host);
         table.Release();
     }
     bool windowCreated = false;
@@ -54,12 +59,6 @@ private:
     RecordFile& file;
     RecordTable& table;
 };
-
-void ResetFieldTexts(TransferHost& host)
-{
-    for (const char*& text : host.fieldTexts)
-        text = EMPTY_TEXT;
-}
 
 bool Connect(TransferHost& host)
 {

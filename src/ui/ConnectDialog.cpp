@@ -5,7 +5,6 @@
 #include "FrameCodec.h"
 #include "HostDialog.h"
 #include "LineSettings.h"
-#include "TextFormat.h"
 #include "UiTexts.h"
 #include "WideText.h"
 
@@ -26,13 +25,13 @@ void ConnectDialog::OnLinkDone(WPARAM wParam, LPARAM lParam) {
     if (message == nullptr) return;
     uint8_t code = MessageCode(message);
     if (code == CMD_PROBE) {
-        if (wParam == 1) {
+        if (wParam == LINK_REPLIED) {
             host.link.RequestInfo();
         } else {
             Fail();
         }
     } else if (code == CMD_INFO) {
-        if (wParam == 1) {
+        if (wParam == LINK_REPLIED) {
             Succeed(message);
         } else {
             Fail();
@@ -53,14 +52,13 @@ void ConnectDialog::Succeed(const uint8_t* infoReply) {
     if (length > FRAME_BUFFER_SIZE) length = FRAME_BUFFER_SIZE;
     InfoReply info = ReadInfoReply(infoReply, length);
     statusText = WideFromUtf8(CONNECT_SUCCESS_STATUS);
-    detailText = FormatText(WideFromUtf8(CONNECT_SUCCESS_DETAIL_FORMAT),
-                            {WideFromCp936(host.portName), static_cast<int32_t>(LINE_BAUD_RATE),
-                             WideFromCp936(info.serverType), info.freeKb});
+    detailText = SuccessDetail(WideFromCp936(host.portName), LINE_BAUD_RATE, WideFromCp936(info.serverType),
+                               info.freeKb);
     SetItemText(CONNECT_STATUS_ID, CONNECT_SUCCEEDED_TEXT);
     host.SetConnectionState(CONNECTION_STATE_CONNECTED);
     host.link.SetNotifyWindow(host.GetHwnd());
     host.SetConnected(true);
-    EndDialog(1);
+    EndDialog(ATTEMPT_OVER);
 }
 
 void ConnectDialog::Fail() {
@@ -69,5 +67,13 @@ void ConnectDialog::Fail() {
     statusText = WideFromUtf8(CONNECT_FAILURE_STATUS);
     detailText = WideFromUtf8(CONNECT_FAILURE_DETAIL);
     SetItemText(CONNECT_STATUS_ID, CONNECT_FAILED_TEXT);
-    EndDialog(1);
+    EndDialog(ATTEMPT_OVER);
+}
+
+std::wstring ConnectDialog::SuccessDetail(const std::wstring& portName, uint32_t rateBps,
+                                          const std::wstring& serverType, uint16_t freeKb) {
+    const auto& part = CONNECT_SUCCESS_DETAIL_PARTS;
+    return WideFromUtf8(part[0]) + portName + WideFromUtf8(part[1]) + std::to_wstring(rateBps) +
+           WideFromUtf8(part[2]) + serverType + WideFromUtf8(part[3]) + std::to_wstring(freeKb) +
+           WideFromUtf8(part[4]);
 }

@@ -14,6 +14,13 @@ class ConnectDialog : public LinkDialog {
 public:
     explicit ConnectDialog(HostDialog& host);
 
+    // Both outcomes end the dialog with this code; it carries nothing.
+    static constexpr INT_PTR ATTEMPT_OVER = IDOK;
+
+    // The success detail: port name, line rate, server type, free space in KB.
+    static std::wstring SuccessDetail(const std::wstring& portName, uint32_t rateBps,
+                                      const std::wstring& serverType, uint16_t freeKb);
+
     // The outcome in words, composed when the attempt ends and kept here
     // (UTF-16, the CP936 port name and server type converted); empty until
     // then, and left empty when Enter or Escape ends the attempt.

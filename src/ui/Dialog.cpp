@@ -1,6 +1,6 @@
 #include "Dialog.h"
 
-#include "DialogApp.h"
+#include "ResourceModule.h"
 #include "WideText.h"
 
 Dialog::Dialog(UINT templateId) : templateId(templateId) {}

@@ -34,7 +34,6 @@ public:
     HWND GetHwnd() const { return window; }
     // True when the window exists and belongs to the calling thread.
     bool IsOwnWindow() const;
-    UINT GetTemplateId() const { return templateId; }
 
     bool SetItemText(int controlId, const char* utf8Text);
     bool SetItemText(int controlId, const std::wstring& text);

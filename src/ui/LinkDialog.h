@@ -10,8 +10,8 @@ public:
     using Dialog::Dialog;
 
 protected:
-    // WM_LINK_DONE: wParam 1 with lParam the reply, or 0 with lParam the
-    // request that failed.
+    // WM_LINK_DONE: wParam LINK_REPLIED with lParam the reply, or
+    // LINK_FAILED with lParam the request that failed.
     virtual void OnLinkDone(WPARAM wParam, LPARAM lParam) = 0;
 
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

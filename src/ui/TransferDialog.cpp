@@ -4,7 +4,6 @@
 #include "DialogIds.h"
 #include "FrameCodec.h"
 #include "HostDialog.h"
-#include "TextFormat.h"
 #include "UiTexts.h"
 #include "WideText.h"
 
@@ -23,7 +22,7 @@ BOOL TransferDialog::OnInitDialog() {
     bool waiting = host.link.RequestRunning() &&
                    SetTimer(GetHwnd(), EARLIER_REQUEST_TIMER, EARLIER_REQUEST_POLL_MS, nullptr) != 0;
     if (!waiting) BeginRecordRequest();
-    SetItemText(TRANSFER_PERCENT_ID, FormatText(WideFromUtf8(PERCENT_FORMAT), {percent}));
+    SetItemText(TRANSFER_PERCENT_ID, std::to_wstring(percent) + WideFromUtf8(PERCENT_SIGN));
     return TRUE;
 }
 
@@ -43,14 +42,14 @@ void TransferDialog::BeginRecordRequest() {
 void TransferDialog::OnLinkDone(WPARAM wParam, LPARAM lParam) {
     const uint8_t* message = reinterpret_cast<const uint8_t*>(lParam);
     if (!requestBegun || message == nullptr) return;
-    if (wParam == 0) {
+    if (wParam == LINK_FAILED) {
         ShowWarning(LINE_FAULT_MESSAGE);
-        EndDialog(2);
+        EndDialog(LINE_FAULT);
         return;
     }
     if (MessageCode(message) != CMD_RECORD) return;  // a late message of an earlier request
     size_t length = MessageLength(message);
     if (length > FRAME_BUFFER_SIZE) length = FRAME_BUFFER_SIZE;
-    if (ReadRecordStatus(message, length) == 0) ShowWarning(RECORD_REFUSED_MESSAGE);
-    EndDialog(1);
+    if (ReadRecordStatus(message, length) == RECORD_REFUSED) ShowWarning(RECORD_REFUSED_MESSAGE);
+    EndDialog(REPLIED);
 }

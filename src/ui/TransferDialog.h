@@ -1,7 +1,7 @@
 // "Transfering ...": sends one record as one request and shows the
 // transfer's percentage until the device replies or the request fails.
-// Ends with 1 when the device replied (stored or refused), 2 on a line
-// fault; Enter and Escape end it with 1 and 2 as well.
+// Ends with REPLIED when the device replied (stored or refused), LINE_FAULT
+// otherwise; Enter and Escape give the same codes.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,9 @@ constexpr UINT EARLIER_REQUEST_POLL_MS = 20;
 class TransferDialog : public LinkDialog {
 public:
     explicit TransferDialog(HostDialog& host);
+
+    static constexpr INT_PTR REPLIED = IDOK;
+    static constexpr INT_PTR LINE_FAULT = IDCANCEL;
 
     int32_t percent = 0;
     int32_t dataLength = 0;        // only the low 16 bits reach the link

@@ -1,12 +1,12 @@
-// The texts the dialogs compose under Windows: the connection outcome with
-// the CP936 conversion of the device's and the caller's bytes, and the
-// application title. The formatting itself is tested natively.
+// The texts the dialogs compose: the connection outcome with the CP936
+// conversion of the device's and the caller's bytes, and the application
+// title.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include "DialogApp.h"
-#include "TextFormat.h"
+#include "ConnectDialog.h"
+#include "ResourceModule.h"
 #include "UiTexts.h"
 #include "WideText.h"
 
@@ -15,10 +15,9 @@ namespace {
 // "测试" in code page 936.
 const std::string CP936_TEST_WORD = "\xB2\xE2\xCA\xD4";
 
-TEST(TextFormat, SuccessDetailShowsPortRateTypeAndUnsignedFreeSpace) {
-    std::wstring detail = FormatText(WideFromUtf8(CONNECT_SUCCESS_DETAIL_FORMAT),
-                                     {WideFromCp936("COM2"), 57600, WideFromCp936(CP936_TEST_WORD),
-                                      static_cast<uint16_t>(0xFFFF)});
+TEST(ConnectTexts, SuccessDetailShowsPortRateTypeAndUnsignedFreeSpace) {
+    std::wstring detail = ConnectDialog::SuccessDetail(WideFromCp936("COM2"), 57600, WideFromCp936(CP936_TEST_WORD),
+                                                       static_cast<uint16_t>(0xFFFF));
     EXPECT_EQ(detail, L"连接: COM2, 57600bps\r\n服务器类型: 测试\r\n存储系统剩余空间: 65535KB");
 }
 
@@ -37,19 +36,17 @@ TEST(WideText, Cp936BytesAreReadAsCp936) {
 }
 
 TEST(ApplicationTitle, IsTheModuleFileNameWithoutExtension) {
-    EXPECT_EQ(DialogApp::TitleFromPath(L"C:\\Program Files\\Host\\imex.dll"), L"imex");
-    EXPECT_EQ(DialogApp::TitleFromPath(L"Z:\\a.b\\noext"), L"noext");
-    EXPECT_EQ(DialogApp::TitleFromPath(L"Z:/unix/style/name.two.dll"), L"name.two");
-    EXPECT_EQ(DialogApp::TitleFromPath(L"imex.dll"), L"imex");
-    EXPECT_EQ(DialogApp::TitleFromPath(L"C:\\dir\\.hidden"), L".hidden");
+    EXPECT_EQ(TitleFromPath(L"C:\\Program Files\\Host\\imex.dll"), L"imex");
+    EXPECT_EQ(TitleFromPath(L"Z:\\a.b\\noext"), L"noext");
+    EXPECT_EQ(TitleFromPath(L"Z:/unix/style/name.two.dll"), L"name.two");
+    EXPECT_EQ(TitleFromPath(L"imex.dll"), L"imex");
+    EXPECT_EQ(TitleFromPath(L"C:\\dir\\.hidden"), L".hidden");
 }
 
-TEST(ApplicationTitle, ComesFromTheAttachedModule) {
-    DialogApp app;
-    app.Attach(GetModuleHandleW(nullptr));
-    EXPECT_EQ(app.GetModule(), GetModuleHandleW(nullptr));
-    EXPECT_EQ(app.GetTitle(), L"ui_dialog_test");
-    EXPECT_EQ(DialogApp::Current(), &app);
+TEST(ApplicationTitle, ComesFromTheResourceModule) {
+    EXPECT_EQ(ApplicationTitle(), L"ui_dialog_test") << "unset: the program itself";
+    SetResourceModule(GetModuleHandleW(nullptr));
+    EXPECT_EQ(ResourceModule(), GetModuleHandleW(nullptr));
     EXPECT_EQ(ApplicationTitle(), L"ui_dialog_test");
 }
 
