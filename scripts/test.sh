@@ -15,28 +15,28 @@ total_failed=0
 total_skipped=0
 failed_phases=()
 
-# Runs ctest with the given arguments and adds its counts to the totals.
+# Runs ctest with the given arguments and adds the counts of its JUnit
+# report to the totals.
 run_ctest() {
     local phase="$1"; shift
-    local log
-    log=$(mktemp)
-    ctest "$@" 2>&1 | tee "$log"
-    local line passed failed all skipped
-    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-    if [ -z "$line" ]; then
-        failed_phases+=("$phase (no test summary)")
+    local junit counts passed failed skipped
+    junit=$(mktemp --suffix=.xml)
+    ctest "$@" --output-junit "$junit"
+    if ! counts=$(python3 -c '
+import sys, xml.etree.ElementTree as ET
+suite = ET.parse(sys.argv[1]).getroot()
+tests, failures, skipped, disabled = (int(suite.get(k, 0)) for k in ("tests", "failures", "skipped", "disabled"))
+print(tests - failures - skipped - disabled, failures, skipped + disabled)' "$junit" 2>/dev/null); then
+        failed_phases+=("$phase (no test report)")
         total_failed=$((total_failed + 1))
     else
-        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-        all=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-        skipped=$(grep -cE '\(Skipped\)$' "$log" || true)
-        passed=$((all - failed - skipped))
+        read -r passed failed skipped <<<"$counts"
         total_passed=$((total_passed + passed))
         total_skipped=$((total_skipped + skipped))
         total_failed=$((total_failed + failed))
         [ "$failed" -eq 0 ] || failed_phases+=("$phase")
     fi
-    rm -f "$log"
+    rm -f "$junit"
 }
 
 build() {
@@ -64,7 +64,7 @@ fi
 
 if build fuzz; then
     say "fuzz targets (corpus replay and bounded runs)"
-    run_ctest fuzz --test-dir build/fuzz --output-on-failure
+    run_ctest fuzz --preset fuzz
 else
     failed_phases+=("fuzz build"); total_failed=$((total_failed + 1))
 fi
@@ -81,16 +81,6 @@ else
     build windows || { failed_phases+=("windows build"); total_failed=$((total_failed + 1)); }
 fi
 
-xvfb_pid=""
-if [ -z "${DISPLAY:-}" ]; then
-    fdfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 100); do [ -s "$fdfile" ] && break; sleep 0.05; done
-    export DISPLAY=":$(tr -d '\n' <"$fdfile")"
-    rm -f "$fdfile"
-    echo "started Xvfb on $DISPLAY"
-fi
 export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
 export IMEX_ARTIFACTS="$repo/build/artifacts"
 mkdir -p "$IMEX_ARTIFACTS"
@@ -109,7 +99,6 @@ for preset in "${windows_presets[@]}"; do
     fi
     IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --stop
 done
-if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
 
 say "summary"
 if [ ${#failed_phases[@]} -gt 0 ]; then
