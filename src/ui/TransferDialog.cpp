@@ -22,8 +22,12 @@ BOOL TransferDialog::OnInitDialog() {
     bool waiting = host.link.RequestRunning() &&
                    SetTimer(GetHwnd(), EARLIER_REQUEST_TIMER, EARLIER_REQUEST_POLL_MS, nullptr) != 0;
     if (!waiting) BeginRecordRequest();
-    SetItemText(TRANSFER_PERCENT_ID, std::to_wstring(percent) + WideFromUtf8(PERCENT_SIGN));
+    SetItemText(TRANSFER_PERCENT_ID, PercentText(percent));
     return TRUE;
+}
+
+std::wstring TransferDialog::PercentText(int32_t percent) {
+    return std::to_wstring(percent) + WideFromUtf8(PERCENT_SIGN);
 }
 
 void TransferDialog::OnTimer(UINT_PTR timerId) {

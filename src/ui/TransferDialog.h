@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "LinkDialog.h"
 
@@ -20,6 +21,9 @@ public:
 
     static constexpr INT_PTR REPLIED = IDOK;
     static constexpr INT_PTR LINE_FAULT = IDCANCEL;
+
+    // What the dialog shows of `percent`, e.g. "37%".
+    static std::wstring PercentText(int32_t percent);
 
     int32_t percent = 0;
     int32_t dataLength = 0;        // only the low 16 bits reach the link

@@ -7,6 +7,7 @@
 
 #include "ConnectDialog.h"
 #include "ResourceModule.h"
+#include "TransferDialog.h"
 #include "UiTexts.h"
 #include "WideText.h"
 
@@ -19,6 +20,14 @@ TEST(ConnectTexts, SuccessDetailShowsPortRateTypeAndUnsignedFreeSpace) {
     std::wstring detail = ConnectDialog::SuccessDetail(WideFromCp936("COM2"), 57600, WideFromCp936(CP936_TEST_WORD),
                                                        static_cast<uint16_t>(0xFFFF));
     EXPECT_EQ(detail, L"连接: COM2, 57600bps\r\n服务器类型: 测试\r\n存储系统剩余空间: 65535KB");
+}
+
+TEST(TransferTexts, PercentageIsTheNumberAndAPercentSign) {
+    const struct {
+        int32_t percent;
+        const wchar_t* text;
+    } cases[] = {{0, L"0%"}, {5, L"5%"}, {37, L"37%"}, {100, L"100%"}, {INT32_MIN, L"-2147483648%"}};
+    for (const auto& c : cases) EXPECT_EQ(TransferDialog::PercentText(c.percent), c.text);
 }
 
 TEST(WideText, Utf8LiteralsBecomeUtf16WhateverTheCodePage) {
