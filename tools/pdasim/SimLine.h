@@ -34,6 +34,9 @@ public:
     void RemoveLink();
 
     const std::string& slavePath() const { return slavePath_; }
+    // The end this side reads and writes, for a caller that waits on more
+    // than one line.
+    int fd() const { return fd_; }
 
     // Waits up to `timeoutMs` for bytes and reads what has arrived. Returns
     // the count; 0 when nothing came (no peer, time-out, interruption).

@@ -1,0 +1,143 @@
+// pdatap between a client (the host's side, on the tap's pseudo-terminal)
+// and pdasim (the device, on a pseudo-terminal of its own): bytes pass
+// unchanged both ways, and the trace lists every frame of a transfer.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sys/wait.h>
+
+#include "DeviceMessages.h"
+#include "PtyClient.h"
+
+namespace {
+
+constexpr int REPLY_WAIT_MS = 2000;
+
+Bytes Built(size_t length, const uint8_t* out)
+{
+    return Bytes(out, out + length);
+}
+
+std::vector<std::string> Lines(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(PdaTap, TraceOfAThreeRecordTransferListsEveryFrame)
+{
+    for (bool json : {false, true}) {
+        TempDir dir;
+        const std::string deviceLink = dir.path() + "/device";
+        const std::string hostLink = dir.path() + "/host";
+        const std::string tracePath = dir.path() + "/trace";
+        const std::string logPath = dir.path() + "/records.jsonl";
+        SimProcess device;
+        SimProcess tap;
+        std::string ready;
+        ASSERT_TRUE(device.Start({"--pty", deviceLink, "--log", logPath, "--quiet", "--refuse-every", "2"}, ready));
+        std::vector<std::string> tapArgs = {"--device", deviceLink, "--pty", hostLink, "--trace", tracePath, "--quiet"};
+        if (json)
+            tapArgs.push_back("--json");
+        ASSERT_TRUE(tap.Start(tapArgs, ready, PDATAP_PATH)) << "pdatap gave no ready line: " << ready;
+        ASSERT_EQ(ready, "pdatap: ready " + hostLink);
+
+        PtyClient client;
+        ASSERT_TRUE(client.Open(hostLink));
+        uint8_t out[FRAME_BUFFER_SIZE];
+        const std::vector<std::string> names = {"陈静", "Li Na", "王芳"};
+        std::vector<Bytes> requests = {Built(BuildProbeRequest(out, PROBE_FILLER_COUNT), out),
+                                       Built(BuildInfoRequest(out), out)};
+        std::vector<Bytes> records;
+        for (const char* cp936 : {"\xB3\xC2\xBE\xB2", "Li Na", "\xCD\xF5\xB7\xBC"}) {
+            Bytes data(cp936, cp936 + std::strlen(cp936));
+            data.resize(data.size() + RECORD_FIELD_COUNT + 1, 0);
+            records.push_back(data);
+            requests.push_back(Built(BuildRecordRequest(out, RECORD_FLAG, uint16_t(data.size()), data.data()), out));
+        }
+        std::vector<Bytes> replies;
+        for (const Bytes& request : requests) {
+            ASSERT_TRUE(client.SendMessage(request));
+            Bytes reply;
+            ASSERT_TRUE(client.ReceiveMessage(reply, REPLY_WAIT_MS)) << "no reply through the tap to 0x" << std::hex
+                                                                     << int(request[0]);
+            replies.push_back(reply);
+        }
+        // The device's own replies, byte for byte: record 2 refused.
+        EXPECT_EQ(replies[0], (Bytes{0x82, 0, 0}));
+        EXPECT_EQ(replies[2], (Bytes{0x87, 1, 0, RECORD_TAKEN}));
+        EXPECT_EQ(replies[3], (Bytes{0x87, 1, 0, RECORD_REFUSED}));
+        EXPECT_EQ(tap.Stop(), 0);
+        EXPECT_EQ(device.Stop(), 0);
+
+        // The records reached the device unchanged.
+        std::vector<std::string> logged = Lines(logPath);
+        ASSERT_EQ(logged.size(), 3u);
+        EXPECT_NE(logged[0].find("\"data\":\"b3c2beb2000000"), std::string::npos) << logged[0];
+
+        std::vector<std::string> trace = Lines(tracePath);
+        const std::vector<std::string> expected = {
+            "host>dev.*0x02.*probe request.*4003", "dev>host.*0x82.*probe reply",
+            "host>dev.*0x01.*information request", "dev>host.*0x81.*information reply.*PDASIM",
+            "host>dev.*0x07.*record request.*陈静", "dev>host.*0x87.*record reply.*status.*1",
+            "host>dev.*0x07.*record request.*Li Na", "dev>host.*0x87.*record reply.*status.*0",
+            "host>dev.*0x07.*record request.*王芳", "dev>host.*0x87.*record reply.*status.*1"};
+        ASSERT_EQ(trace.size(), expected.size()) << (json ? "json" : "text") << " trace of " << trace.size()
+                                                 << " lines, first: " << (trace.empty() ? "" : trace[0]);
+        for (size_t k = 0; k < trace.size(); ++k) {
+            EXPECT_TRUE(::testing::internal::RE::PartialMatch(trace[k], ::testing::internal::RE(expected[k])))
+                << "line " << k + 1 << ": " << trace[k] << "\nexpected: " << expected[k];
+            EXPECT_EQ(trace[k].rfind("{", 0) == 0, json) << trace[k];
+        }
+    }
+}
+
+TEST(PdaTap, RefusesWhatItCannotUse)
+{
+    TempDir dir;
+    const std::string notes = dir.path() + "/notes.txt";
+    std::ofstream(notes) << "keep me\n";
+    SimProcess device;
+    std::string ready;
+    const std::string deviceLink = dir.path() + "/device";
+    ASSERT_TRUE(device.Start({"--pty", deviceLink, "--quiet"}, ready));
+    // A line another tap holds.
+    SimProcess first;
+    ASSERT_TRUE(first.Start({"--device", deviceLink, "--pty", dir.path() + "/host1", "--quiet"}, ready, PDATAP_PATH));
+    struct Case {
+        std::string args;
+        int status;
+        std::string said;
+    } cases[] = {
+        {"--help", 0, "usage: pdatap"},
+        {"--device " + deviceLink, 2, "pdatap: give both --device PATH and --pty LINK"},
+        {"--device x --pty y --speed 9600", 2, "pdatap: unknown option --speed"},
+        {"--device " + deviceLink + " --pty " + notes, 1, "cannot publish the line at " + notes + ": a file"},
+        {"--device /dev/null --pty " + dir.path() + "/h", 1, "/dev/null is not a serial line"},
+        {"--device " + deviceLink + " --pty " + dir.path() + "/host2", 1,
+         " is in use: pdatap (pid " + std::to_string(first.pid()) + ")"},
+    };
+    for (const Case& c : cases) {
+        std::FILE* pipe = popen((std::string(PDATAP_PATH) + " " + c.args + " 2>&1").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string said;
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            said += buffer;
+        int status = pclose(pipe);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status) << c.args << ": " << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << c.args << " said: " << said;
+    }
+    std::ifstream in(notes);
+    std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, "keep me\n");
+    EXPECT_EQ(first.Stop(), 0);
+    EXPECT_EQ(device.Stop(), 0);
+}
+
+}  // namespace
