@@ -86,7 +86,8 @@ fi
 # another program on the line would otherwise all end as "no device answered".
 check_port() {
     local real name lock pid holders=() comm err
-    [ -e "$port" ] || port_error "no such port: $port (ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists the serial lines there are)"
+    [ -e "$port" ] ||
+        port_error "no such port: $port (ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists the serial lines there are)"
     real=$(realpath "$port")
     [ -c "$real" ] || port_error "$port is not a serial line (a character device such as /dev/ttyUSB0)"
     if [ ! -r "$real" ] || [ ! -w "$real" ]; then
@@ -109,7 +110,8 @@ check_port() {
     if [ -r "$lock" ]; then
         pid=$(tr -dc '0-9' < "$lock" | head -c 10)
         if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-            port_error "$port is in use: $(cat "/proc/$pid/comm" 2>/dev/null || echo "a program") (pid $pid) holds its lock file $lock"
+            comm=$(cat "/proc/$pid/comm" 2>/dev/null || echo "a program")
+            port_error "$port is in use: $comm (pid $pid) holds its lock file $lock"
         fi
     fi
     for pid in $(fuser "$real" 2>/dev/null); do
@@ -153,7 +155,8 @@ if [ -n "$build" ]; then
     say "setting up and building (log: $prepare_log)"
     if ! { bash scripts/setup.sh &&
            cmake --preset native && cmake --build --preset native -j2 --target pdatap recfile &&
-           cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target imex imexhost; } >"$prepare_log" 2>&1; then
+           cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target imex imexhost
+         } >"$prepare_log" 2>&1; then
         tail -n 20 "$prepare_log" >&2
         say "setting up or building failed; the whole log is $prepare_log" >&2
         exit $EXIT_PREPARE

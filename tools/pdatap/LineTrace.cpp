@@ -201,8 +201,10 @@ void LineTrace::ShowFrame(LineDirection direction, const std::string& time, cons
     const bool reply = (code & REPLY_BIT) != 0;
     switch (code & MESSAGE_CODE_MASK) {
     case CMD_PROBE:
-        if (!reply)
-            line.Number("filler", ReadProbeCount(message), "; filler " + std::to_string(ReadProbeCount(message)) + " B");
+        if (!reply) {
+            const uint16_t filler = ReadProbeCount(message);
+            line.Number("filler", filler, "; filler " + std::to_string(filler) + " B");
+        }
         break;
     case CMD_INFO:
         if (reply) {
