@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sys/wait.h>
 
@@ -50,15 +49,12 @@ TEST(PdaTap, TraceOfAThreeRecordTransferListsEveryFrame)
         PtyClient client;
         ASSERT_TRUE(client.Open(hostLink));
         uint8_t out[FRAME_BUFFER_SIZE];
-        const std::vector<std::string> names = {"陈静", "Li Na", "王芳"};
         std::vector<Bytes> requests = {Built(BuildProbeRequest(out, PROBE_FILLER_COUNT), out),
                                        Built(BuildInfoRequest(out), out)};
-        std::vector<Bytes> records;
-        for (const char* cp936 : {"\xB3\xC2\xBE\xB2", "Li Na", "\xCD\xF5\xB7\xBC"}) {
-            Bytes data(cp936, cp936 + std::strlen(cp936));
-            data.resize(data.size() + RECORD_FIELD_COUNT + 1, 0);
-            records.push_back(data);
-            requests.push_back(Built(BuildRecordRequest(out, RECORD_FLAG, uint16_t(data.size()), data.data()), out));
+        for (std::string name : {"\xB3\xC2\xBE\xB2", "Li Na", "\xCD\xF5\xB7\xBC"}) {  // 陈静, Li Na, 王芳 in CP936
+            name.append(RECORD_FIELD_COUNT, '\0');
+            const auto* data = reinterpret_cast<const uint8_t*>(name.data());
+            requests.push_back(Built(BuildRecordRequest(out, RECORD_FLAG, uint16_t(name.size()), data), out));
         }
         std::vector<Bytes> replies;
         for (const Bytes& request : requests) {
