@@ -80,6 +80,9 @@ if [ -n "$trace" ]; then
         [ "$(realpath -m "$trace")" != "$(realpath "$input")" ] || usage_error "--trace $trace would overwrite $input"
     done
     [ ! -d "$trace" ] || usage_error "--trace $trace is a folder"
+    # Named from where the user stands; the script works from the repository.
+    trace=$(realpath -m "$trace")
+    [ -d "$(dirname "$trace")" ] || usage_error "--trace $trace: there is no folder $(dirname "$trace")"
 fi
 
 # The port, before anything starts: a wrong name, a missing permission or
@@ -89,6 +92,7 @@ check_port() {
     [ -e "$port" ] ||
         port_error "no such port: $port (ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists the serial lines there are)"
     real=$(realpath "$port")
+    port_real=$real
     [ -c "$real" ] || port_error "$port is not a serial line (a character device such as /dev/ttyUSB0)"
     if [ ! -r "$real" ] || [ ! -w "$real" ]; then
         local group
@@ -189,7 +193,7 @@ finish() {
         wait "$tap_pid" 2>/dev/null
     fi
     # The mapping was for this transfer only.
-    if [ "$(readlink "$com1" 2>/dev/null)" = "$(realpath "$port")" ]; then rm -f "$com1"; fi
+    if [ "$(readlink "$com1" 2>/dev/null)" = "$port_real" ]; then rm -f "$com1"; fi
 }
 trap finish EXIT
 trap 'exit 130' INT TERM
@@ -201,7 +205,7 @@ if [ -n "$trace" ]; then
     tap_out="$work/pdatap.out"
     tap_err="$work/pdatap.err"
     # A session of its own: the pseudo-terminal must be nobody's controlling terminal.
-    setsid "$pdatap" --device "$(realpath "$port")" --pty "$com1" --trace "$trace" ${json:+--json} \
+    setsid "$pdatap" --device "$port_real" --pty "$com1" --trace "$trace" ${json:+--json} \
         >"$tap_out" 2>"$tap_err" &
     tap_pid=$!
     for _ in $(seq 1 100); do
@@ -216,7 +220,7 @@ if [ -n "$trace" ]; then
         exit $EXIT_PORT
     fi
 else
-    port_args=(--port "COM1=$(realpath "$port")")
+    port_args=(--port "COM1=$port_real")
 fi
 
 say "sending $record_file to the device on $port (COM1)"

@@ -1,7 +1,7 @@
 // imexhost: a small console host for imex.dll, for people and tests.
 // It loads the DLL, calls ImEx on a record file and reports what happened:
 // one "progress K/N" line per callback and a "result R: <meaning>" line per
-// call; the exit code is the last result. Options make it watch and drive
+// call; the exit status is the last call's (USAGE). Options make it watch and drive
 // the DLL's dialogs the way a person would: read them, answer message
 // boxes, press Enter or Escape, take screenshots. After each call it sums
 // up what became of every record, from the message boxes the DLL showed.
