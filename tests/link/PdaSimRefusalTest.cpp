@@ -116,6 +116,15 @@ TEST(PdaSimRefusals, SecondSimulatorOnALineIsRefusedUntilTheFirstEnds)
         << second.out;
 
     EXPECT_EQ(first.Stop(), 0);
+    // A lock file that names no process is left to the user, not taken over.
+    const std::string lockFile = "/run/lock/LCK.." + line.substr(5).replace(3, 1, "_");
+    if (access("/run/lock", W_OK) == 0) {
+        std::ofstream(lockFile) << "\x01\x02";
+        Outcome garbled = RunSim("--device " + line);
+        EXPECT_NE(garbled.out.find("its lock file " + lockFile + " names no process"), std::string::npos)
+            << garbled.out;
+        EXPECT_EQ(unlink(lockFile.c_str()), 0) << "the lock file was removed";
+    }
     // The first one's lock file went with it, so the line is free again.
     SimProcess third;
     EXPECT_TRUE(third.Start({"--device", line, "--quiet"}, ready)) << "the line stayed locked: " << ready;

@@ -25,7 +25,7 @@ bool ProcessAlive(long pid)
 }
 
 // The pid a lock file holds (ten digits and a newline, as UUCP writes it;
-// some programs write binary, which is not read here); 0 when unreadable.
+// some programs write it binary, which is not read here); 0 when unreadable.
 long ReadLockPid(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "r");
@@ -132,6 +132,13 @@ bool LineLock::Acquire(int fd, const std::string& path, std::string& error)
         if (errno != EEXIST)
             break;
         long pid = ReadLockPid(file);
+        if (pid == 0) {
+            // Written by a program we cannot read: it is not ours to remove.
+            error = path + " may be in use: its lock file " + file + " names no process";
+            error += "; remove it if no program uses the line";
+            Release();
+            return false;
+        }
         if (ProcessAlive(pid) && pid != getpid()) {
             error = path + " is in use: " + ProcessLabel(pid) + " holds its lock file " + file;
             Release();
