@@ -144,7 +144,8 @@ mkdir -p "$work" || exit $EXIT_PREPARE
 # The 32-bit DLL is the product; where this machine cannot run 32-bit
 # programs, the 64-bit build of the same sources stands in for it.
 if [ -z "${IMEX_WINE_ARCH:-}" ]; then
-    if bash scripts/runs-i386.sh; then IMEX_WINE_ARCH=win32; else IMEX_WINE_ARCH=win64; fi
+    # (The probe of a machine without 32-bit support dies; the shell would report it.)
+    if bash scripts/runs-i386.sh 2>/dev/null; then IMEX_WINE_ARCH=win32; else IMEX_WINE_ARCH=win64; fi
 fi
 case "$IMEX_WINE_ARCH" in
     win32) preset=windows; bits=32 ;;
