@@ -11,9 +11,26 @@
 # at the end what went in is compared with the device's store, exported again
 # as vCard.
 set -euo pipefail
+USAGE='usage: scripts/demo.sh [RECORD_FILE | VCARD_FILE.vcf]   (default: samples/contacts.rec)
+
+Builds imex.dll and the tools, sends the file to the simulated handheld on
+COM1 under Wine and lists what the device stored (build/demo/device.jsonl,
+build/demo/device.vcf); a vCard file is built into a record file first and
+compared with the device'"'"'s store at the end. To send to a real device on a
+serial line, see scripts/send.sh --help.'
+case "${1:-}" in
+    -h|--help) echo "$USAGE"; exit 0 ;;
+    -*) printf 'demo: unknown option %s\n%s\n' "$1" "$USAGE" >&2; exit 2 ;;
+esac
+[ $# -le 1 ] || { printf 'demo: one file at a time\n%s\n' "$USAGE" >&2; exit 2; }
+if [ -c "${1:-}" ]; then
+    echo "demo: $1 is a device: the demo sends to a simulated one; scripts/send.sh $1 FILE sends to a real one" >&2
+    exit 2
+fi
+# The file is named from where the user stands, not from the repository.
+input_file=$(realpath -m "${1:-$(dirname "$0")/../samples/contacts.rec}")
 cd "$(dirname "$0")/.."
 repo=$(pwd)
-input_file=$(realpath "${1:-samples/contacts.rec}")
 if [ ! -f "$input_file" ]; then
     echo "demo: no such file: $input_file" >&2
     exit 2

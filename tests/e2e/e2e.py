@@ -212,7 +212,8 @@ class HostRun:
 def run_windows(program, args, workdir, limit=None):
     limit = RUN_LIMIT_S if limit is None else limit
     command = ["bash", WINERUN, program] + list(args)
-    env = dict(os.environ, IMEX_WINE_DIR=WINE_DIR)
+    # A box nobody answers ends at the case's time limit, with the host's output.
+    env = dict(os.environ, IMEX_WINE_DIR=WINE_DIR, IMEX_DISPLAY_HIDDEN="0")
     start = time.monotonic()
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                                start_new_session=True)
@@ -391,6 +392,7 @@ def three_records(c):
     c.checks.equal(len(c.sims["COM1"].requests(INFO_CODE)), 1, "information requests on COM1")
     c.expect_no_requests("COM2", "connected on COM1")
     c.checks.equal(run.boxes(), [], "message boxes")
+    c.checks.equal(run.texts()[-1:], ["3 records: 3 stored, 0 refused, 0 line faults"], "summary line")
     c.finish(run)
 
 
@@ -489,6 +491,8 @@ def no_device_gives_7(c):
     c.stop_all()
     c.checks.equal(run.code, 7, "exit code")
     c.checks.equal(run.results(), [7], "results")
+    c.checks.equal(run.texts()[-1:], ["no record sent: no device answered on COM1 or COM2 (COM1 opens; COM2 opens)"],
+                   "summary line")
     c.checks.equal(run.progress(), [], "progress callbacks")
     connects = run.dialogs("connect")
     c.checks.equal([(d[1], d[2]) for d in connects], [(1, CONNECTING_TEXT), (2, CONNECTING_TEXT)],
@@ -580,6 +584,8 @@ def refused_record_shows_box_and_goes_on(c):
     run = c.host(path, "--log-dialogs", "--answer-boxes")
     c.stop_all()
     c.checks.equal(run.results(), [0], "results")
+    c.checks.equal((run.code, run.texts()[-1:]), (8, ["3 records: 2 stored, 1 refused (record 2), 0 line faults"]),
+                   "exit code and summary line")
     c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
     c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 0, 1])
     boxes = run.boxes()
@@ -600,6 +606,8 @@ def silent_device_shows_line_fault_per_record(c):
     run = c.host(path, "--log-dialogs", "--answer-boxes")
     c.stop_all()
     c.checks.equal(run.results(), [0], "results")
+    c.checks.equal((run.code, run.texts()[-1:]), (9, ["3 records: 1 stored, 0 refused, 2 line faults (records 2, 3)"]),
+                   "exit code and summary line")
     c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
     # The device logs every record it received; -1: it did not answer.
     c.expect_sent("COM1", expected, "COM1 device", statuses=[1, None, None])

@@ -383,9 +383,9 @@ TEST_F(PdaSim, SurvivesPeerReopeningThePort)
 
 TEST_F(PdaSim, SigtermRemovesTheLinkAndExitsCleanly)
 {
-    // An older link at the same place is replaced.
+    // An older link to a pseudo-terminal (a killed simulator's) is replaced.
     std::string link0 = dir.path() + "/tty";
-    ASSERT_EQ(symlink("/dev/null", link0.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/pts/999999", link0.c_str()), 0);
     Launch();
     char target[256] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);

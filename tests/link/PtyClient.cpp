@@ -121,8 +121,10 @@ SimProcess::~SimProcess()
         Stop();
 }
 
-bool SimProcess::Start(const std::vector<std::string>& args, std::string& readyLine)
+bool SimProcess::Start(const std::vector<std::string>& args, std::string& readyLine, const char* program)
 {
+    if (program == nullptr)
+        program = PDASIM_PATH;
     int out[2];
     if (pipe(out) != 0)
         return false;
@@ -135,11 +137,11 @@ bool SimProcess::Start(const std::vector<std::string>& args, std::string& readyL
         close(out[1]);
         setsid();  // its pty must not become our controlling terminal
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(PDASIM_PATH));
+        argv.push_back(const_cast<char*>(program));
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(PDASIM_PATH, argv.data());
+        execv(program, argv.data());
         _exit(127);
     }
     close(out[1]);

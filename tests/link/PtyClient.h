@@ -43,8 +43,9 @@ private:
 class SimProcess {
 public:
     ~SimProcess();
-    // Starts pdasim with `args` and waits up to 5 s for its ready line.
-    bool Start(const std::vector<std::string>& args, std::string& readyLine);
+    // Starts pdasim (or `program`, a tool that prints a ready line as
+    // pdasim does) with `args` and waits up to 5 s for its ready line.
+    bool Start(const std::vector<std::string>& args, std::string& readyLine, const char* program = nullptr);
     // SIGTERM, then waits up to 5 s; returns the exit status or -1.
     int Stop();
     pid_t pid() const { return pid_; }

@@ -16,7 +16,9 @@
 # $IMEX_WINE_DIR/ports/COMn; --port points such a link at a device path
 # (a pseudo-terminal, usually pdasim's). Without $DISPLAY the program uses
 # the Xvfb that --warm started for the session, or else an Xvfb is started
-# for the program and stopped again afterwards. Exit code: the program's.
+# for the program and stopped again afterwards; either way nobody sees it, so
+# the program gets IMEX_DISPLAY_HIDDEN=1 (unless the caller set it). Exit
+# code: the program's.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wineenv.sh"
 
@@ -268,6 +270,8 @@ init
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
     if session_xvfb_alive; then export DISPLAY=":$(cat "$SESSION_XVFB_DISPLAY")"; else start_xvfb; fi
+    # Nobody sees that screen: imexhost then refuses to leave a box to a person.
+    export IMEX_DISPLAY_HIDDEN="${IMEX_DISPLAY_HIDDEN:-1}"
 fi
 set +e
 wine_run "$@"

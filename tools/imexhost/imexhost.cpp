@@ -1,21 +1,26 @@
 // imexhost: a small console host for imex.dll, for people and tests.
 // It loads the DLL, calls ImEx on a record file and reports what happened:
 // one "progress K/N" line per callback and a "result R: <meaning>" line per
-// call; the exit code is the last result. Options make it watch and drive
+// call; the exit status is the last call's (USAGE). Options make it watch and drive
 // the DLL's dialogs the way a person would: read them, answer message
-// boxes, press Enter or Escape, take screenshots.
+// boxes, press Enter or Escape, take screenshots. After each call it sums
+// up what became of every record, from the message boxes the DLL showed.
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "DialogIds.h"
+#include "UiTexts.h"
 #include "imex.h"
 
 namespace {
@@ -32,6 +37,13 @@ const char* ResultMeaning(int result) {
         default: return "unknown result";
     }
 }
+
+// Exit statuses beyond the DLL's results (which are exit statuses as they are).
+constexpr int EXIT_RECORDS_REFUSED = 8;  // the device refused records (some may also be lost)
+constexpr int EXIT_RECORDS_LOST = 9;     // records failed on the line or were abandoned, none refused
+constexpr int EXIT_NO_PORT = 10;         // result 7, and neither COM1 nor COM2 can be opened
+constexpr int EXIT_NO_DLL = 100;
+constexpr int EXIT_USAGE = 101;
 
 // The id of a message box's text: the static control that MessageBox makes.
 constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
@@ -78,7 +90,19 @@ struct Options {
     const char* recordFile = nullptr;
 };
 
+// What became of the records of one call, as the message boxes tell: a
+// record without a box was answered as taken.
+struct CallOutcome {
+    int records = 0;          // blocks announced by the callback, or transfer dialogs seen
+    int currentRecord = 0;    // the record whose transfer runs now
+    std::set<int> refused;    // RECORD_REFUSED_MESSAGE
+    std::set<int> lineFaults; // LINE_FAULT_MESSAGE
+    std::set<int> abandoned;  // its transfer dialog ended by a key press before any box
+    int otherBoxes = 0;
+};
+
 Options options;
+CallOutcome outcome;
 IMEX_FUNCTION imEx = nullptr;
 DWORD startTick = 0;
 int connectCount = 0;
@@ -213,9 +237,22 @@ void SchedulePress(HWND window, DialogKind kind, int occurrence) {
     for (const Press& press : options.presses) {
         if (press.where != kind || press.occurrence != occurrence) continue;
         Log("press %s in %s %d", press.key.c_str(), KindName(kind), occurrence);
+        if (kind == DialogKind::TRANSFER) outcome.abandoned.insert(outcome.currentRecord);
         SetTimer(window, press.key == "escape" ? TIMER_PRESS_ESCAPE : TIMER_PRESS_ENTER,
                  PRESS_DELAY_MS, OnDialogTimer);
     }
+}
+
+void CountBox(const std::string& text)
+{
+    // A box of an abandoned record's late outcome belongs to that record all the same.
+    outcome.abandoned.erase(outcome.currentRecord);
+    if (text == RECORD_REFUSED_MESSAGE)
+        outcome.refused.insert(outcome.currentRecord);
+    else if (text == LINE_FAULT_MESSAGE)
+        outcome.lineFaults.insert(outcome.currentRecord);
+    else
+        ++outcome.otherBoxes;
 }
 
 // Sees every window of this thread being activated: the DLL's dialogs and
@@ -236,6 +273,8 @@ LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam) {
                 ScheduleScreenshot(window, DialogKind::CONNECT, n);
             } else if (GetDlgItem(window, TRANSFER_LABEL_ID) != nullptr) {
                 int n = ++transferCount;
+                // Without a callback the dialogs are what counts the records.
+                if (options.nullCallback) outcome.records = outcome.currentRecord = outcome.currentRecord + 1;
                 if (options.logDialogs)
                     Log("dialog transfer %d \"%s\" \"%s\"", n,
                         ControlText(window, TRANSFER_LABEL_ID).c_str(),
@@ -244,9 +283,10 @@ LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam) {
                 ScheduleScreenshot(window, DialogKind::TRANSFER, n);
             } else if (GetDlgItem(window, MESSAGE_BOX_TEXT_ID) != nullptr) {
                 int n = ++boxCount;
+                const std::string text = ControlText(window, MESSAGE_BOX_TEXT_ID);
+                CountBox(text);
                 if (options.answerBoxes) {
-                    Log("box \"%s\" \"%s\"", WindowText(window).c_str(),
-                        ControlText(window, MESSAGE_BOX_TEXT_ID).c_str());
+                    Log("box \"%s\" \"%s\"", WindowText(window).c_str(), text.c_str());
                     SetTimer(window, TIMER_ANSWER, options.answerDelayMs, OnDialogTimer);
                 }
                 ScheduleScreenshot(window, DialogKind::BOX, n);
@@ -287,6 +327,8 @@ DWORD WINAPI ExitFromThread(void*) {
 void WINAPI OnProgress(int block, int blockCount) {
     std::printf("progress %d/%d\n", block, blockCount);
     std::fflush(stdout);
+    outcome.currentRecord = block;
+    outcome.records = blockCount;
     if (block == options.exitInCallback) {
         std::printf("exiting in the callback\n");
         std::fflush(stdout);
@@ -372,32 +414,52 @@ unsigned CountThreads() {
     return count;
 }
 
-void Usage() {
-    std::fprintf(stderr,
-        "usage: imexhost [options] RECORD_FILE\n"
-        "  Calls ImEx(0, 0, 0, RECORD_FILE, 0, mode, callback) from imex.dll and prints\n"
-        "  \"progress K/N\" per callback and \"result R: <meaning>\" per call; exits with R.\n"
-        "  --dll PATH            imex.dll to load (default: beside imexhost.exe)\n"
-        "  --mode N              mode argument (default 1)\n"
-        "  --null-callback       pass no progress callback\n"
-        "  --repeat N            call ImEx N times in this process\n"
-        "  --answer-boxes[=MS]   log each message box and answer it with OK after MS ms (200)\n"
-        "  --log-dialogs         log each connection and transfer dialog with its texts\n"
-        "  --press KEY@WHERE[:N] press escape or enter in the N-th connect or transfer dialog\n"
-        "  --reenter             call ImEx again from inside the first progress callback\n"
-        "  --reenter-thread      the same from a second thread\n"
-        "  --report-handles      print handle and thread counts before, after each call and after\n"
-        "  --screenshots DIR     save each dialog and box as DIR\\<kind>-<n>.bmp\n"
-        "  --owner-window[=nested] call from a visible, active window of our own (nested: a dialog\n"
-        "                        of our main window, which it keeps disabled) and log whether it is\n"
-        "                        disabled while each dialog is up, enabled and active at its end\n"
-        "  --exit-in-callback K  end the process (exit code 42) in the callback of block K\n"
-        "  --exit-from-thread K  in the callback of block K, start a thread that ends the process\n"
-        "                        (exit code 43) 300 ms later, while that block's record is sent\n"
-        "  Exit 100: the DLL cannot be loaded; 101: bad usage.\n");
+const char USAGE[] =
+    "usage: imexhost [options] RECORD_FILE\n"
+    "  Calls ImEx(0, 0, 0, RECORD_FILE, 0, mode, callback) from imex.dll and prints \"progress K/N\"\n"
+    "  per callback, \"result R: <meaning>\" per call and, last, what became of the records:\n"
+    "  \"N records: S stored, R refused (records i, j), F line faults (records k)\", counted from the\n"
+    "  message boxes (a record without one was answered as taken).\n"
+    "  --dll PATH            imex.dll to load (default: beside imexhost.exe)\n"
+    "  --mode N              mode argument (default 1)\n"
+    "  --null-callback       pass no progress callback\n"
+    "  --repeat N            call ImEx N times in this process\n"
+    "  --answer-boxes[=MS]   log each message box and answer it with OK after MS ms (200)\n"
+    "  --log-dialogs         log each connection and transfer dialog with its texts\n"
+    "  --press KEY@WHERE[:N] press escape or enter in the N-th connect or transfer dialog\n"
+    "  --reenter             call ImEx again from inside the first progress callback\n"
+    "  --reenter-thread      the same from a second thread\n"
+    "  --report-handles      print handle and thread counts before, after each call and after\n"
+    "  --screenshots DIR     save each dialog and box as DIR\\<kind>-<n>.bmp\n"
+    "  --owner-window[=nested] call from a visible, active window of our own (nested: a dialog\n"
+    "                        of our main window, which it keeps disabled) and log whether it is\n"
+    "                        disabled while each dialog is up, enabled and active at its end\n"
+    "  --exit-in-callback K  end the process (exit code 42) in the callback of block K\n"
+    "  --exit-from-thread K  in the callback of block K, start a thread that ends the process\n"
+    "                        (exit code 43) 300 ms later, while that block's record is sent\n"
+    "  --help                this text\n"
+    "  Where nobody can see the display (IMEX_DISPLAY_HIDDEN=1, set by winerun.sh when it starts\n"
+    "  Xvfb itself), a transfer runs only with --answer-boxes: a box would wait for ever.\n"
+    "Exit status (of the last call): 0 every record stored (also: no record, or a mode other than 1);\n"
+    "  1 busy; 2 the record file cannot be opened; 3 the record file is not valid; 4 no memory;\n"
+    "  6 no device connected; 7 no device answered on COM1 or COM2; 8 the device refused records;\n"
+    "  9 records failed on the line or were abandoned (none refused); 10 neither COM1 nor COM2 can be\n"
+    "  opened; 100 the DLL cannot be loaded; 101 bad usage.\n";
+
+// A whole decimal number within [low, high], all of `text`.
+bool ParseNumber(const char* text, long low, long high, int* out)
+{
+    if (text == nullptr || *text == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+    *out = static_cast<int>(value);
+    return true;
 }
 
-bool ParsePress(const std::string& text, Press* press) {
+bool ParsePress(const std::string& text, Press* press)
+{
     size_t at = text.find('@');
     if (at == std::string::npos) return false;
     press->key = text.substr(0, at);
@@ -406,38 +468,74 @@ bool ParsePress(const std::string& text, Press* press) {
     press->occurrence = 1;
     size_t colon = where.find(':');
     if (colon != std::string::npos) {
-        press->occurrence = std::atoi(where.c_str() + colon + 1);
+        if (!ParseNumber(where.c_str() + colon + 1, 1, INT_MAX, &press->occurrence)) return false;
         where = where.substr(0, colon);
     }
     if (where == "connect") press->where = DialogKind::CONNECT;
     else if (where == "transfer") press->where = DialogKind::TRANSFER;
     else return false;
-    return press->occurrence > 0;
+    return true;
 }
 
-bool ParseArguments(int argc, char** argv) {
+// False with a message naming the option (or argument) and what is wrong.
+bool ParseArguments(int argc, char** argv, bool* help, std::string* error)
+{
+    struct Number {
+        const char* name;
+        int* field;
+        long low;
+        long high;
+    };
+    const Number numbers[] = {
+        {"--mode", &options.mode, INT_MIN, INT_MAX},
+        {"--repeat", &options.repeat, 1, 100000},
+        {"--exit-in-callback", &options.exitInCallback, 1, INT_MAX},
+        {"--exit-from-thread", &options.exitFromThread, 1, INT_MAX},
+    };
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (arg == "--dll" && hasValue) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        const Number* number = nullptr;
+        for (const Number& n : numbers) {
+            if (arg == n.name) number = &n;
+        }
+        const bool takesValue = number != nullptr || arg == "--dll" || arg == "--press" || arg == "--screenshots";
+        if (takesValue && (value == nullptr || *value == '\0')) {
+            *error = arg + " needs a value";
+            return false;
+        }
+        if (number != nullptr) {
+            if (!ParseNumber(value, number->low, number->high, number->field)) {
+                std::string range;
+                if (number->low != INT_MIN)
+                    range = " from " + std::to_string(number->low) +
+                            (number->high != INT_MAX ? " to " + std::to_string(number->high) : std::string());
+                *error = arg + " needs a whole number" + range + ", not \"" + value + "\"";
+                return false;
+            }
+            ++i;
+        } else if (arg == "--dll") {
             options.dllPath = argv[++i];
-        } else if (arg == "--mode" && hasValue) {
-            options.mode = std::atoi(argv[++i]);
         } else if (arg == "--null-callback") {
             options.nullCallback = true;
-        } else if (arg == "--repeat" && hasValue) {
-            options.repeat = std::atoi(argv[++i]);
-            if (options.repeat < 1) return false;
         } else if (arg == "--answer-boxes") {
             options.answerBoxes = true;
         } else if (arg.rfind("--answer-boxes=", 0) == 0) {
+            int ms = 0;
+            if (!ParseNumber(arg.c_str() + 15, 0, 600000, &ms)) {
+                *error = "--answer-boxes=MS needs milliseconds from 0 to 600000, not \"" + arg.substr(15) + "\"";
+                return false;
+            }
             options.answerBoxes = true;
-            options.answerDelayMs = static_cast<UINT>(std::atoi(arg.c_str() + 15));
+            options.answerDelayMs = static_cast<UINT>(ms);
         } else if (arg == "--log-dialogs") {
             options.logDialogs = true;
-        } else if (arg == "--press" && hasValue) {
+        } else if (arg == "--press") {
             Press press;
-            if (!ParsePress(argv[++i], &press)) return false;
+            if (!ParsePress(argv[++i], &press)) {
+                *error = std::string("--press needs escape|enter@connect|transfer[:N], not \"") + value + "\"";
+                return false;
+            }
             options.presses.push_back(press);
         } else if (arg == "--reenter") {
             options.reenter = true;
@@ -450,22 +548,97 @@ bool ParseArguments(int argc, char** argv) {
         } else if (arg == "--owner-window=nested") {
             options.ownerWindow = true;
             options.nestedOwner = true;
-        } else if (arg == "--exit-in-callback" && hasValue) {
-            options.exitInCallback = std::atoi(argv[++i]);
-            if (options.exitInCallback < 1) return false;
-        } else if (arg == "--exit-from-thread" && hasValue) {
-            options.exitFromThread = std::atoi(argv[++i]);
-            if (options.exitFromThread < 1) return false;
-        } else if (arg == "--screenshots" && hasValue) {
+        } else if (arg == "--screenshots") {
             options.screenshotDir = argv[++i];
-            CreateDirectoryA(options.screenshotDir.c_str(), nullptr);
-        } else if (arg.rfind("--", 0) == 0 || options.recordFile != nullptr) {
+        } else if (arg == "--help") {
+            *help = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            *error = "unknown option " + arg;
+            return false;
+        } else if (options.recordFile != nullptr) {
+            *error = "one record file only: " + std::string(options.recordFile) + " and " + arg;
             return false;
         } else {
             options.recordFile = argv[i];
         }
     }
-    return options.recordFile != nullptr;
+    if (!*help && options.recordFile == nullptr) {
+        *error = "no record file given";
+        return false;
+    }
+    return true;
+}
+
+// After result 7: whether the ports could be opened at all, which tells a
+// wrong or forbidden port from a device that is off. Returns how many could.
+int DescribePorts(std::string* findings)
+{
+    int usable = 0;
+    for (const char* port : {"COM1", "COM2"}) {
+        const std::string name = std::string("\\\\.\\") + port;
+        HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD error = GetLastError();
+        DCB dcb = {};
+        dcb.DCBlength = sizeof dcb;
+        // Wine opens a mapped port whose device is missing; only its settings fail then.
+        bool opens = handle != INVALID_HANDLE_VALUE && GetCommState(handle, &dcb);
+        if (handle != INVALID_HANDLE_VALUE && !opens) error = GetLastError();
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+        if (!findings->empty()) *findings += "; ";
+        *findings += port;
+        *findings += opens ? " opens" : " cannot be opened (error " + std::to_string(error) + ")";
+        if (opens) ++usable;
+    }
+    return usable;
+}
+
+std::string RecordList(const std::set<int>& records)
+{
+    if (records.empty()) return std::string();
+    std::string list = records.size() == 1 ? " (record " : " (records ";
+    bool first = true;
+    for (int record : records) {
+        list += (first ? "" : ", ") + std::to_string(record);
+        first = false;
+    }
+    return list + ")";
+}
+
+// Prints the call's last line and gives the exit status it stands for.
+int Summarize(int result)
+{
+    if (result == IMEX_RESULT_NO_DEVICE) {
+        std::string findings;
+        bool anyPort = DescribePorts(&findings) > 0;
+        std::printf("no record sent: %s (%s)\n",
+                    anyPort ? "no device answered on COM1 or COM2" : "neither COM1 nor COM2 can be opened",
+                    findings.c_str());
+        return anyPort ? result : EXIT_NO_PORT;
+    }
+    if (result != IMEX_RESULT_OK) {
+        std::printf("no record sent: %s\n", ResultMeaning(result));
+        return result;
+    }
+    const CallOutcome& o = outcome;
+    const int stored = o.records - static_cast<int>(o.refused.size() + o.lineFaults.size() + o.abandoned.size());
+    std::printf("%d records: %d stored, %d refused%s, %d line faults%s", o.records, stored,
+                static_cast<int>(o.refused.size()), RecordList(o.refused).c_str(),
+                static_cast<int>(o.lineFaults.size()), RecordList(o.lineFaults).c_str());
+    if (!o.abandoned.empty())
+        std::printf(", %d abandoned%s", static_cast<int>(o.abandoned.size()), RecordList(o.abandoned).c_str());
+    if (o.otherBoxes > 0) std::printf(", %d other message boxes", o.otherBoxes);
+    std::printf("\n");
+    if (!o.refused.empty()) return EXIT_RECORDS_REFUSED;
+    if (!o.lineFaults.empty() || !o.abandoned.empty()) return EXIT_RECORDS_LOST;
+    return 0;
+}
+
+// True when nobody can see the display the program runs on.
+bool DisplayHidden()
+{
+    char value[8] = {};
+    DWORD length = GetEnvironmentVariableA("IMEX_DISPLAY_HIDDEN", value, sizeof value);
+    return length > 0 && length < sizeof value && std::strcmp(value, "1") == 0;
 }
 
 std::string DefaultDllPath() {
@@ -481,46 +654,54 @@ std::string DefaultDllPath() {
 
 int main(int argc, char** argv) {
     startTick = GetTickCount();
-    if (!ParseArguments(argc, argv)) {
-        Usage();
-        return 101;
+    bool help = false;
+    std::string error;
+    if (!ParseArguments(argc, argv, &help, &error)) {
+        std::fprintf(stderr, "imexhost: %s\n(imexhost --help shows the usage)\n", error.c_str());
+        return EXIT_USAGE;
     }
+    if (help) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (options.mode == IMEX_MODE_TRANSFER && !options.answerBoxes && DisplayHidden()) {
+        std::fprintf(stderr, "imexhost: nobody can see this display (IMEX_DISPLAY_HIDDEN=1), so the first message "
+                             "box would wait for ever: give --answer-boxes\n");
+        return EXIT_USAGE;
+    }
+    if (!options.screenshotDir.empty()) CreateDirectoryA(options.screenshotDir.c_str(), nullptr);
     if (options.dllPath.empty()) options.dllPath = DefaultDllPath();
 
     HMODULE dll = LoadLibraryA(options.dllPath.c_str());
     if (dll == nullptr) {
         std::fprintf(stderr, "imexhost: cannot load %s (error %lu)\n", options.dllPath.c_str(),
                      GetLastError());
-        return 100;
+        return EXIT_NO_DLL;
     }
     imEx = reinterpret_cast<IMEX_FUNCTION>(reinterpret_cast<void*>(GetProcAddress(dll, "ImEx")));
     if (imEx == nullptr) {
         std::fprintf(stderr, "imexhost: %s exports no ImEx\n", options.dllPath.c_str());
         FreeLibrary(dll);
-        return 100;
+        return EXIT_NO_DLL;
     }
 
-    // The hook costs every window of a transfer a round of calls, so it is
-    // set only when something watches or drives the dialogs.
-    const bool watchDialogs = options.logDialogs || options.answerBoxes || !options.presses.empty() ||
-                              !options.screenshotDir.empty() || options.ownerWindow;
     if (options.ownerWindow) callerWindow = CreateCallerWindow();
-    HHOOK hook = nullptr;
-    if (watchDialogs) {
-        hook = SetWindowsHookExW(WH_CBT, OnCbtEvent, nullptr, GetCurrentThreadId());
-        if (hook == nullptr) std::fprintf(stderr, "imexhost: cannot watch dialogs (error %lu)\n", GetLastError());
-    }
+    // Always set: the boxes it sees are what the summary counts.
+    HHOOK hook = SetWindowsHookExW(WH_CBT, OnCbtEvent, nullptr, GetCurrentThreadId());
+    if (hook == nullptr) std::fprintf(stderr, "imexhost: cannot watch dialogs (error %lu)\n", GetLastError());
 
     if (options.reportHandles) {
         std::printf("handles before %u threads %u\n", CountHandles(), CountThreads());
         std::fflush(stdout);
     }
-    int result = 0;
+    int status = 0;
     for (int call = 0; call < options.repeat; ++call) {
         reentered = false;
-        result = imEx(0, 0, 0, options.recordFile, 0, options.mode,
-                      options.nullCallback ? nullptr : OnProgress);
+        outcome = CallOutcome();
+        int result = imEx(0, 0, 0, options.recordFile, 0, options.mode,
+                          options.nullCallback ? nullptr : OnProgress);
         std::printf("result %d: %s\n", result, ResultMeaning(result));
+        status = Summarize(result);
         // Per call, so that what the first transfer sets up once (window
         // classes, the system's own per-process objects) shows apart from
         // what every transfer would leave behind.
@@ -543,5 +724,5 @@ int main(int argc, char** argv) {
     }
     if (hook != nullptr) UnhookWindowsHookEx(hook);
     FreeLibrary(dll);
-    return result;
+    return status;
 }

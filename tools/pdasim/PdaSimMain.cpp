@@ -1,9 +1,11 @@
 // pdasim: stands in for the handheld device on a serial line or a
 // pseudo-terminal of its own, so the library can be tested end to end.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -74,8 +76,16 @@ int main(int argc, char** argv)
     SimOptions options;
     std::string error;
     if (!ParseSimOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "pdasim: %s\n%s", error.c_str(), SIM_USAGE);
+        std::fprintf(stderr, "pdasim: %s\n(pdasim --help shows the usage)\n", error.c_str());
         return 2;
+    }
+    if (options.help) {
+        std::fputs(SIM_USAGE, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("pdasim %s\n", IMEX_VERSION);
+        return 0;
     }
     if (options.payloadFields) {
         std::fputs(RecordFieldsJson().c_str(), stdout);
@@ -86,11 +96,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pdasim: --server-type cannot be written in CP936\n");
         return 2;
     }
+    // Before anything is written: a link that cannot be published would
+    // leave a log and a vCard file behind for nothing.
+    if (!options.ptyLink.empty() && !LinkPlaceFree(options.ptyLink, error)) {
+        std::fprintf(stderr, "pdasim: %s\n", error.c_str());
+        return 1;
+    }
     InstallSignals();
 
     RecordLog log;
     if (!options.logPath.empty() && !log.Open(options.logPath)) {
-        std::fprintf(stderr, "pdasim: cannot open log %s\n", options.logPath.c_str());
+        std::fprintf(stderr, "pdasim: cannot open the log %s: %s\n", options.logPath.c_str(), std::strerror(errno));
         return 1;
     }
 

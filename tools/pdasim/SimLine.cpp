@@ -16,11 +16,15 @@
 
 namespace {
 
-bool MakeRaw(int fd, std::string& error)
+const char PTY_SLAVE_DIR[] = "/dev/pts/";
+
+// `path` names the line in messages.
+bool MakeRaw(int fd, const std::string& path, std::string& error)
 {
     termios t{};
     if (tcgetattr(fd, &t) != 0) {
-        error = std::string("tcgetattr: ") + std::strerror(errno);
+        error = errno == ENOTTY ? path + " is not a serial line (a terminal): " + std::strerror(errno)
+                                : "cannot read the settings of " + path + ": " + std::strerror(errno);
         return false;
     }
     cfmakeraw(&t);
@@ -32,7 +36,7 @@ bool MakeRaw(int fd, std::string& error)
     cfsetispeed(&t, B57600);
     cfsetospeed(&t, B57600);
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        error = std::string("tcsetattr: ") + std::strerror(errno);
+        error = "cannot set " + path + " to 57600 8N1 raw: " + std::strerror(errno);
         return false;
     }
     return true;
@@ -46,9 +50,34 @@ void SleepMs(int ms)
 
 }  // namespace
 
+bool IsPtyLink(const std::string& path)
+{
+    char target[PATH_MAX];
+    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n < 0)
+        return false;
+    target[n] = '\0';
+    return std::strncmp(target, PTY_SLAVE_DIR, sizeof PTY_SLAVE_DIR - 1) == 0;
+}
+
+bool LinkPlaceFree(const std::string& link, std::string& error)
+{
+    struct stat st;
+    if (lstat(link.c_str(), &st) != 0 || IsPtyLink(link))
+        return true;
+    const char* what = "a file";
+    if (S_ISDIR(st.st_mode))
+        what = "a folder";
+    else if (S_ISLNK(st.st_mode))
+        what = "a link to something else than a pseudo-terminal";
+    error = "cannot publish the line at " + link + ": " + what + " is there, and it is left alone";
+    return false;
+}
+
 SimLine::~SimLine()
 {
     RemoveLink();
+    lock_.Release();
     if (fd_ >= 0)
         close(fd_);
     if (slaveFd_ >= 0)
@@ -57,12 +86,17 @@ SimLine::~SimLine()
 
 bool SimLine::OpenDevice(const std::string& path, std::string& error)
 {
+    devicePath_ = path;
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    return MakeRaw(fd_, error);
+    // The settings first: a path that is no line needs no lock.
+    termios probe{};
+    if (tcgetattr(fd_, &probe) != 0)
+        return MakeRaw(fd_, path, error);
+    return lock_.Acquire(fd_, path, error) && MakeRaw(fd_, path, error);
 }
 
 bool SimLine::CreatePty(std::string& error)
@@ -83,20 +117,21 @@ bool SimLine::CreatePty(std::string& error)
         error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
         return false;
     }
-    return MakeRaw(slaveFd_, error);
+    return MakeRaw(slaveFd_, slavePath_, error);
 }
 
 bool SimLine::SetSoftwareFlowControl(std::string& error)
 {
     const int fd = slaveFd_ >= 0 ? slaveFd_ : fd_;
+    const std::string& path = slaveFd_ >= 0 ? slavePath_ : devicePath_;
     termios t{};
     if (tcgetattr(fd, &t) != 0) {
-        error = std::string("tcgetattr: ") + std::strerror(errno);
+        error = "cannot read the settings of " + path + ": " + std::strerror(errno);
         return false;
     }
     t.c_iflag |= IXON | IXOFF;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        error = std::string("tcsetattr: ") + std::strerror(errno);
+        error = "cannot turn on XON/XOFF on " + path + ": " + std::strerror(errno);
         return false;
     }
     return true;
@@ -104,8 +139,11 @@ bool SimLine::SetSoftwareFlowControl(std::string& error)
 
 bool SimLine::PublishLink(const std::string& link, std::string& error)
 {
+    if (!LinkPlaceFree(link, error))
+        return false;
     std::string temp = link + ".pdasim-" + std::to_string(getpid());
-    unlink(temp.c_str());
+    if (IsPtyLink(temp))
+        unlink(temp.c_str());
     if (symlink(slavePath_.c_str(), temp.c_str()) != 0) {
         error = "cannot create link " + temp + ": " + std::strerror(errno);
         return false;

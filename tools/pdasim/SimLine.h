@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "LineLock.h"
+
 class SimLine {
 public:
     SimLine() = default;
@@ -14,12 +16,15 @@ public:
     SimLine(const SimLine&) = delete;
     SimLine& operator=(const SimLine&) = delete;
 
-    // Opens `path` raw at 57600 8N1.
+    // Opens `path` raw at 57600 8N1, locked against every other program
+    // (LineLock). Errors name the path and the system's reason.
     bool OpenDevice(const std::string& path, std::string& error);
     // Creates a pty (raw, 57600 8N1) and keeps its slave open so that the
     // master stays readable while the peer has the port closed.
     bool CreatePty(std::string& error);
-    // Points `link` at the pty's slave, replacing an older symlink atomically.
+    // Points `link` at the pty's slave, replacing atomically an older symlink
+    // to a pseudo-terminal (another simulator's, or one left by a killed
+    // one). Anything else at `link` is refused and left as it is.
     bool PublishLink(const std::string& link, std::string& error);
     // Turns on XON/XOFF in the line's settings (IXON, IXOFF), as a driver or
     // an earlier program may have left them: whoever opens the port next
@@ -29,6 +34,9 @@ public:
     void RemoveLink();
 
     const std::string& slavePath() const { return slavePath_; }
+    // The end this side reads and writes, for a caller that waits on more
+    // than one line.
+    int fd() const { return fd_; }
 
     // Waits up to `timeoutMs` for bytes and reads what has arrived. Returns
     // the count; 0 when nothing came (no peer, time-out, interruption).
@@ -41,5 +49,15 @@ private:
     int fd_ = -1;       // the end we read and write
     int slaveFd_ = -1;  // held open for a pty of our own
     std::string slavePath_;
+    std::string devicePath_;
     std::string link_;
+    LineLock lock_;
 };
+
+// True when `path` is a symlink to a pseudo-terminal's slave (whether or not
+// that still exists): the only thing a tool of ours may replace or remove
+// when it publishes a line.
+bool IsPtyLink(const std::string& path);
+// True when a line may be published at `link`: nothing is there, or a
+// symlink to a pseudo-terminal. Else false with a message naming it.
+bool LinkPlaceFree(const std::string& link, std::string& error);

@@ -5,12 +5,38 @@
 #include <cstring>
 
 const char* const SIM_USAGE =
-    "usage: pdasim (--device PATH | --pty LINK) [--server-type TEXT] [--free-kb N] [--log FILE] [--quiet]\n"
-    "              [--export-vcard FILE] [--silent] [--probe-only] [--refuse-records] [--refuse-every K]\n"
-    "              [--stop-after K] [--delay-ms N] [--corrupt-fcs K] [--wrong-length] [--stale-reply]\n"
-    "              [--duplicate-replies] [--unsolicited K] [--late-reply K] [--noise] [--pace] [--xon-xoff]\n"
-    "       pdasim --payload-fields   the names of a record's fields, one JSON line each\n"
-    "--export-vcard FILE: the records the device stored, as vCard 3.0 in UTF-8, rewritten after each\n";
+    "usage: pdasim (--device PATH | --pty LINK) [OPTION]...\n"
+    "       pdasim --payload-fields | --help | --version\n"
+    "The handheld device on a serial line: answers the probe, the information request and records.\n"
+    "  --device PATH        an existing serial line (e.g. /dev/ttyUSB0), opened raw at 57600 8N1 and\n"
+    "                       locked: a second program on the same line is refused\n"
+    "  --pty LINK           a pseudo-terminal of our own, its slave published as the symlink LINK;\n"
+    "                       an older symlink to a pseudo-terminal there is replaced, anything else refused\n"
+    "  --server-type TEXT   the server type the information reply names (UTF-8; sent in CP936)\n"
+    "  --free-kb N          the free space it reports, 0 to 65535 KB (1024)\n"
+    "  --log FILE           appends one JSON line per record received\n"
+    "  --export-vcard FILE  the records the device stored, as vCard 3.0 in UTF-8, rewritten after each\n"
+    "                       stored record\n"
+    "  --quiet              no notes on stderr\n"
+    "Faults (records count from the first record, replies from the probe's reply, both from 1):\n"
+    "  --silent             answers nothing\n"
+    "  --probe-only         answers the probe only\n"
+    "  --refuse-records     refuses every record\n"
+    "  --refuse-every K     refuses every K-th record\n"
+    "  --stop-after K       answers K records, then nothing at all\n"
+    "  --delay-ms N         waits N ms before every reply\n"
+    "  --corrupt-fcs K      spoils the FCS of the K-th reply\n"
+    "  --wrong-length       every reply's length field claims one byte more\n"
+    "  --stale-reply        a reply of the other kind goes out before every reply\n"
+    "  --duplicate-replies  every reply goes out twice\n"
+    "  --unsolicited K      an extra record reply follows the reply to record K\n"
+    "  --late-reply K       record K's reply comes 1 s after the library has given up on it\n"
+    "  --noise              1 to 8 random bytes before every frame\n"
+    "  --pace               takes the time of a 57600 baud line for every byte\n"
+    "  --xon-xoff           leaves XON/XOFF on in the line's settings, as a driver may\n"
+    "  --payload-fields     prints the names of a record's fields, one JSON line each, and ends\n"
+    "Exit status: 0 stopped by SIGINT or SIGTERM (or --help, --version, --payload-fields);\n"
+    "1 the line, the log or the link cannot be set up; 2 bad usage.\n";
 
 namespace {
 
@@ -42,6 +68,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         {"--noise", &SimOptions::noise},           {"--pace", &SimOptions::pace},
         {"--duplicate-replies", &SimOptions::duplicateReplies},
         {"--xon-xoff", &SimOptions::xonXoff},      {"--payload-fields", &SimOptions::payloadFields},
+        {"--help", &SimOptions::help},             {"--version", &SimOptions::version},
     };
     struct Number {
         const char* name;
@@ -99,18 +126,18 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
                 continue;
             bool mayBeEmpty = t.field == &SimOptions::serverType;
             if (k + 1 >= argc || (argv[k + 1][0] == '\0' && !mayBeEmpty)) {
-                error = std::string(arg) + " needs a value";
+                error = std::string(arg) + " needs a value" + (k + 1 >= argc ? "" : ", not an empty one");
                 return false;
             }
             o.*t.field = argv[++k];
             known = true;
         }
         if (!known) {
-            error = std::string("unknown argument: ") + arg;
+            error = (arg[0] == '-' ? "unknown option " : "unexpected argument ") + std::string(arg);
             return false;
         }
     }
-    if (o.payloadFields)
+    if (o.payloadFields || o.help || o.version)
         return true;
     if (o.devicePath.empty() == o.ptyLink.empty()) {
         error = "give exactly one of --device PATH and --pty LINK";

@@ -31,6 +31,8 @@ struct SimOptions {
     bool xonXoff = false;       // the line's termios get IXON and IXOFF, as a driver may leave them
 
     bool payloadFields = false;  // --payload-fields: print the record fields' names and end
+    bool help = false;
+    bool version = false;
 };
 
 // Fills `options` from argv; on a bad command line returns false with a
