@@ -6,7 +6,7 @@
 # what became of each record.
 set -uo pipefail
 
-USAGE='usage: scripts/send.sh [--trace FILE [--json]] [--no-build] PORT FILE...
+USAGE='usage: scripts/send.sh [--trace FILE [--json]] [--charset NAME] [--no-build] PORT FILE...
 
 Sends FILE (a record file, or one or more vCard files: *.vcf, *.vcard) to the
 handheld on the serial line PORT (e.g. /dev/ttyUSB0) with the real imex.dll
@@ -17,6 +17,8 @@ their texts shown; the last line says what became of the records:
 
   --trace FILE  also write what went over the line, frame by frame (pdatap)
   --json        the trace as JSON lines
+  --charset NAME  the character set of vCard text that declares none (e.g. gbk, as
+                Outlook and older phones write it); UTF-8 when not given
   --no-build    use the tools as they are built (no setup, no build)
   --help        this text
 
@@ -40,6 +42,7 @@ port_error() { say "$*" >&2; exit $EXIT_PORT; }
 
 trace=""
 json=""
+charset=()
 build=1
 args=()
 while [ $# -gt 0 ]; do
@@ -49,6 +52,9 @@ while [ $# -gt 0 ]; do
             [ $# -ge 2 ] && [ -n "$2" ] || usage_error "--trace needs a file name"
             trace=$2; shift 2 ;;
         --json) json=1; shift ;;
+        --charset)
+            [ $# -ge 2 ] && [ -n "$2" ] || usage_error "--charset needs the name of a character set"
+            charset=(--charset "$2"); shift 2 ;;
         --no-build) build=""; shift ;;
         --) shift; args+=("$@"); break ;;
         -*) usage_error "unknown option $1" ;;
@@ -177,7 +183,7 @@ done
 if [ ${#vcards[@]} -gt 0 ]; then
     record_file="$work/book.rec"
     say "building $record_file from ${vcards[*]}"
-    if ! "$recfile" build --vcard --replace "${vcards[@]}" "$record_file"; then
+    if ! "$recfile" build --vcard --replace "${charset[@]}" "${vcards[@]}" "$record_file"; then
         say "the vCard file(s) give no record file (recfile's reason above)" >&2
         exit $EXIT_REFUSED_FILE
     fi

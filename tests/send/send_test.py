@@ -65,6 +65,7 @@ def refusals(options, work):
         ([], 101, "send: give a PORT and at least one FILE"),
         (["--bogus", b, book], 101, "send: unknown option --bogus"),
         (["--json", b, book], 101, "send: --json goes with --trace FILE"),
+        ([b, book, "--charset"], 101, "send: --charset needs the name of a character set"),
         (["--trace", book, b, book], 101, f"send: --trace {book} would overwrite {book}"),
         ([b, book, f"{work}/other.vcf"], 101, "a record file or vCard files, not both"),
         ([b, f"{work}/none.vcf"], 2, f"send: cannot read {work}/none.vcf: no such file"),
