@@ -1,18 +1,25 @@
 # imex.dll as a host program's developer gets it, for the Windows builds:
 # import libraries for mingw and MSVC, `cmake --install` with a CMake package
-# (find_package(imex) gives imex::imex) and the release ZIP (CPack).
+# (find_package(imex) gives imex::imex), the release ZIP (CPack), and the
+# link options that make the same sources give the same DLL in any folder.
 # docs/host-integration.md describes what a host developer finds.
 if(NOT WIN32)
   return()
 endif()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(IMEX_IMAGE_BASE 0x267e40000)
   set(IMEX_PACKAGE_SYSTEM win64)
   set(IMEX_LLVM_MACHINE i386:x86-64)
 else()
+  set(IMEX_IMAGE_BASE 0x67e40000)
   set(IMEX_PACKAGE_SYSTEM win32)
   set(IMEX_LLVM_MACHINE i386)
 endif()
+
+# No link time in the image, and a fixed image base where ld would hash one
+# from the output's path: the same objects give the same bytes.
+target_link_options(imex PRIVATE -Wl,--no-insert-timestamp -Wl,--image-base,${IMEX_IMAGE_BASE})
 
 # The consumer .def: the DLL's exports under the names callers' compilers
 # ask for. On i686 the header's __stdcall makes them ask for ImEx@28, so
@@ -60,7 +67,8 @@ endif()
 
 # bin/imex.dll stripped, its debug information beside it in imex.dll.debug
 # (found through the DLL's .gnu_debuglink). Both are made from the built DLL,
-# so installing twice never strips a stripped copy.
+# so installing twice never strips a stripped copy; their PE time stamp is 0,
+# as the linked DLL's.
 install(CODE "set(IMEX_OBJCOPY [[${CMAKE_OBJCOPY}]])\nset(IMEX_BUILT_DLL [[$<TARGET_FILE:imex>]])")
 install(CODE [[
   set(bin "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin")
@@ -101,5 +109,8 @@ set(CPACK_SYSTEM_NAME ${IMEX_PACKAGE_SYSTEM})
 set(CPACK_PACKAGE_FILE_NAME imex-${PROJECT_VERSION}-${IMEX_PACKAGE_SYSTEM})
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/ImexPackageTime.cmake)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ImexPackageSums.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ImexPackageZip.cmake)
+set(CPACK_IMEX_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 include(CPack)

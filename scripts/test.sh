@@ -111,6 +111,10 @@ for preset in "${windows_presets[@]}"; do
 done
 if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
 
+say "reproducible build: the product built again in another folder, compared byte for byte"
+if bash scripts/reproducible.sh; then total_passed=$((total_passed + 1))
+else failed_phases+=("reproducible build"); total_failed=$((total_failed + 1)); fi
+
 say "summary"
 if [ ${#failed_phases[@]} -gt 0 ]; then
     echo "failed: ${failed_phases[*]}"
