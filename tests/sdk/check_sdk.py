@@ -102,10 +102,12 @@ def hosts(o, checks):
         for what, path, mode, result, progress, device in cases:
             case = e2e.Case(argparse.Namespace(workdir=o.workdir))
             case.checks = checks
-            if device:
-                case.start_sims(com1=[])
-            ran = e2e.run_windows(exe(program), arguments(e2e.win_path(path), str(mode)), o.workdir, limit=120)
-            case.stop_all()
+            try:
+                if device:
+                    case.start_sims(com1=[])
+                ran = e2e.run_windows(exe(program), arguments(e2e.win_path(path), str(mode)), o.workdir, limit=120)
+            finally:
+                case.stop_all()
             checks.equal(ran.code, result, f"{program}, {what}: exit code")
             if program != "msvc_host":
                 checks.equal(ran.texts(), progress + [f"result {result}"], f"{program}, {what}: output")
