@@ -12,6 +12,11 @@
 #ifndef IMEX_H
 #define IMEX_H
 
+/* IMEX_VERSION_MAJOR, _MINOR, _PATCH and _STRING: the version of imex.dll
+ * that this header describes; IMEX_OLDEST_WINDOWS: the oldest Windows it
+ * runs on. */
+#include "imex_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -25,6 +25,8 @@ PACKAGES=(
     # the Windows cross-builds (posix thread model: GoogleTest needs std::thread)
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+    # imex.lib for MSVC hosts (llvm-dlltool), the MSVC-style host test (clang, lld-link), the release ZIP
+    llvm-14 lld-14 zip
     # running them: Wine's 64-bit loader and server, an X server without a
     # screen, Chinese fonts, the zh_CN locale sources, screenshots
     wine wine64 xvfb fonts-wqy-microhei locales x11-apps imagemagick

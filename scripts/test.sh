@@ -100,6 +100,10 @@ for preset in "${windows_presets[@]}"; do
     IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --stop
 done
 
+say "reproducible build: the product built again in another folder, compared byte for byte"
+if bash scripts/reproducible.sh; then total_passed=$((total_passed + 1))
+else failed_phases+=("reproducible build"); total_failed=$((total_failed + 1)); fi
+
 say "summary"
 if [ ${#failed_phases[@]} -gt 0 ]; then
     echo "failed: ${failed_phases[*]}"
