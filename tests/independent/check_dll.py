@@ -15,6 +15,10 @@ framework's default title), the dialogs and percentages shown, and every
 frame each peer received, byte for byte and in order. hostcheck loads a
 copy of the DLL from a folder of its own, as a host program finds it.
 
+The line-fault box (a record without a reply for 20 s) is judged by the
+end-to-end suite alone, together with its picture and a reply that comes
+after it; one 20-second wait per build is enough.
+
 One line per scenario, then "N passed, M failed"; the exit code is 1 when
 any scenario failed. DIR defaults to $IMEX_WINE_DIR, else build/wine of this
 checkout (the runner's own).
@@ -45,7 +49,6 @@ WINERUN = os.path.join(REPO, "tests", "wine", "winerun.sh")
 PDAPEER = os.path.join(HERE, "pdapeer.py")
 
 BOX_REFUSED = "此纪录数据传送失败"
-BOX_LINE_FAULT = "线路故障，请检查线路！"
 PROBE_FILLER = 4000
 RUN_LIMIT_S = 60
 
@@ -658,25 +661,6 @@ def scenario_refused_records(ctx):
     return f
 
 
-def scenario_line_fault(ctx):
-    f = Findings()
-    data, payloads = simple_file(2, 11)
-    rec = ctx.write("fault.rec", data)
-    com1 = ctx.peer("COM1", ignore="1")
-    run = ctx.host(rec)
-    ctx.end()
-    check_host(f, run, [(callbacks_text(2), 0)], boxes=["%s | %s" % (ctx.caption, BOX_LINE_FAULT)])
-    log = com1.log()
-    check_transfer(f, "COM1", log, payloads)
-    records = [e for e in log if e["kind"] == "record"]
-    if len(records) == 2 and len(run.boxes) == 1:
-        waited = run.boxes[0][0] - records[0]["t"]
-        f.expect(19.0 <= waited <= 24.0,
-                 "line-fault box %.1f s after the unanswered record, expected about 20 s" % waited)
-        f.expect(run.boxes[0][0] < records[1]["t"], "record 2 came before the line-fault box")
-    return f
-
-
 def scenario_no_device(ctx):
     f = Findings()
     data, _ = simple_file(2, 3)
@@ -885,7 +869,6 @@ SCENARIOS = [
     ("several_blocks", scenario_several_blocks),
     ("no_blocks", scenario_no_blocks),
     ("refused_records", scenario_refused_records),
-    ("line_fault", scenario_line_fault),
     ("no_device", scenario_no_device),
     ("no_ports", scenario_no_ports),
     ("com1_silent_com2_answers", scenario_com1_silent),
