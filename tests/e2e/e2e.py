@@ -330,18 +330,18 @@ class Case:
             self.checks.equal([r["status"] for r in records], statuses, f"{what}: device statuses")
         return records
 
-    def expect_transfer_dialogs(self, run, percents):
+    def expect_transfer_dialogs(self, run, percents, what="transfer dialogs"):
         dialogs = run.dialogs("transfer")
-        self.checks.equal([d[1] for d in dialogs], list(range(1, len(percents) + 1)), "transfer dialog numbers")
-        self.checks.equal([d[2] for d in dialogs], [TRANSFERING_TEXT] * len(dialogs), "transfer dialog label (4004)")
-        self.checks.equal([d[3] for d in dialogs], [f"{p}%" for p in percents], "percentages (control 4002)")
+        self.checks.equal([d[1] for d in dialogs], list(range(1, len(percents) + 1)), f"{what}: numbers")
+        self.checks.equal([d[2] for d in dialogs], [TRANSFERING_TEXT] * len(dialogs), f"{what}: label (4004)")
+        self.checks.equal([d[3] for d in dialogs], [f"{p}%" for p in percents], f"{what}: percentages (4002)")
         return dialogs
 
-    def expect_progress_before_transfer(self, run):
+    def expect_progress_before_transfer(self, run, what="order"):
         """Each callback comes before its record's transfer dialog, and after the previous one."""
         order = [t for t in run.texts() if t.startswith("progress ") or " dialog transfer " in t]
         kinds = ["p" if t.startswith("progress") else "t" for t in order]
-        self.checks.equal("".join(kinds), "pt" * (len(kinds) // 2), "order of callbacks and transfer dialogs")
+        self.checks.equal("".join(kinds), "pt" * (len(kinds) // 2), f"{what}: callbacks and transfer dialogs")
 
     def expect_boxes_per_record(self, run, texts, what="message boxes"):
         """Every box is captioned with the DLL's name and comes while its record's transfer dialog is the
@@ -390,53 +390,39 @@ def case(function):
     return function
 
 
-@case
-def three_records(c):
-    """A 3-block file: callbacks (1,3)..(3,3), 33/66/100 %, exact payloads on COM1, result 0."""
+# The rows of transfers_reach_the_device_whole. Each writes its record file and returns it with COM1's pdasim
+# options and a judgement of its own over the records the device logged (or None).
+def three_contacts(c):
     path = build_file(c.workdir, "three", THREE_CONTACTS)
-    expected = payloads(path)
-    c.checks.equal(len(expected), 3, "blocks in the test file")
-    c.start_sims(com1=[], com2=[])
-    run = c.host(path, "--log-dialogs")
-    c.stop_all()
-    c.checks.equal(run.code, 0, "exit code")
-    c.checks.equal(run.results(), [0], "results")
-    c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
-    connects = run.dialogs("connect")
-    c.checks.equal([(d[1], d[2]) for d in connects], [(1, CONNECTING_TEXT)], "connection dialogs (control 4003)")
-    c.expect_transfer_dialogs(run, [33, 66, 100])
-    c.expect_progress_before_transfer(run)
-    c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 1, 1])
-    c.checks.equal(len(c.sims["COM1"].requests(PROBE_CODE)), 1, "probes on COM1")
-    c.checks.equal(len(c.sims["COM1"].requests(INFO_CODE)), 1, "information requests on COM1")
-    c.expect_no_requests("COM2", "connected on COM1")
-    c.checks.equal(run.boxes(), [], "message boxes")
-    c.finish(run)
+    c.checks.equal(len(payloads(path)), 3, "three contacts: blocks in the test file")
+    return path, [], None
 
 
-@case
 def sample_file(c):
-    """The five-contact sample transfers completely."""
-    expected = payloads(SAMPLE)
-    c.checks.equal(len(expected), 5, "blocks in the sample")
-    c.start_sims(com1=["--server-type", "掌上电脑"], com2=[])
-    run = c.host(SAMPLE, "--log-dialogs")
-    c.stop_all()
-    c.checks.equal(run.results(), [0], "results")
-    c.checks.equal(run.progress(), [(k, 5) for k in range(1, 6)], "progress callbacks")
-    c.expect_transfer_dialogs(run, [20, 40, 60, 80, 100])
-    records = c.expect_sent("COM1", expected, "COM1 device", statuses=[1] * 5)
-    if len(records) == 5:
+    c.checks.equal(len(payloads(SAMPLE)), 5, "sample file: blocks in the sample")
+
+    def first_contact(records):
         # The device splits each record into its eleven texts: spot-check the first contact.
-        c.checks.equal(records[0]["fields"][0], "张伟", "first record, field 0 (name)")
-        c.checks.equal(records[0]["fields"][8], "zhang.wei@example.com.cn", "first record, field 8 (e-mail)")
-    c.finish(run)
+        if records:
+            c.checks.equal(records[0]["fields"][0], "张伟", "sample file: first record, field 0 (name)")
+            c.checks.equal(records[0]["fields"][8], "zhang.wei@example.com.cn",
+                           "sample file: first record, field 8 (e-mail)")
+    return SAMPLE, ["--server-type", "掌上电脑"], first_contact
 
 
-@case
-def vcard_book_round_trip(c):
-    """An address book of vCards in four exporters' styles, built into a record
-    file and sent, comes back out of the device's store with every value."""
+def control_bytes_on_xon_xoff_line(c):
+    text = ("00\t姓名\t张\x11伟\x13\n10\t手机\t\x13\x11 138\x13\n\n"
+            "00\t姓名\t\x11\x11\x13\x13\n80\t备注\tXON\x11XOFF\x13\n")
+    path = build_file(c.workdir, "control", text)
+    c.checks.expect(all(any(p[k:k + 2] == byte for k in range(0, len(p), 2))
+                        for p in payloads(path) for byte in ("11", "13")),
+                    "control bytes: every payload holds 0x11 and 0x13")
+    # The server type goes out in the information reply: an XOFF swallowed
+    # there breaks the reply's FCS and the attempt fails.
+    return path, ["--xon-xoff", "--server-type", "PDA\x13\x11\x13"], None
+
+
+def vcard_book(c):
     count = 48
     book = os.path.join(c.workdir, "book.vcf")
     record_file = os.path.join(c.workdir, "book.rec")
@@ -447,41 +433,46 @@ def vcard_book_round_trip(c):
     subprocess.run([SYSTEM_PYTHON, MAKEBOOK, str(count), book, "12"], check=True)
     built = recfile("build", "--vcard", book, record_file)
     c.checks.expect("will not reach the device" not in built.stderr,
-                    f"recfile says values are lost: {built.stderr.strip()}")
-    expected = payloads(record_file)
-    c.checks.equal(len(expected), count, "blocks built from the book")
-    c.start_sims(com1=["--export-vcard", exported], com2=[])
-    run = c.host(record_file)
-    c.stop_all()
-    c.checks.equal(run.results(), [0], "results")
-    c.expect_sent("COM1", expected, "COM1 device", statuses=[1] * count)
-    compared = subprocess.run([SYSTEM_PYTHON, COMPAREBOOKS, book, exported], capture_output=True, text=True)
-    c.checks.expect(compared.returncode == 0,
-                    f"the exported store differs from the book ({compared.returncode}):\n"
-                    f"{compared.stdout[-3000:]}{compared.stderr}")
-    c.finish(run)
+                    f"vcard book: recfile says values are lost: {built.stderr.strip()}")
+    c.checks.equal(len(payloads(record_file)), count, "vcard book: blocks built from the book")
+
+    def store_matches_book(records):
+        compared = subprocess.run([SYSTEM_PYTHON, COMPAREBOOKS, book, exported], capture_output=True, text=True)
+        c.checks.expect(compared.returncode == 0,
+                        f"vcard book: the exported store differs from the book ({compared.returncode}):\n"
+                        f"{compared.stdout[-3000:]}{compared.stderr}")
+    return record_file, ["--export-vcard", exported], store_matches_book
 
 
 @case
-def xon_xoff_line_passes_control_bytes(c):
-    """A line left with XON/XOFF on: the library turns it off, so replies and records holding 0x11 and 0x13 pass whole."""
-    text = ("00\t姓名\t张\x11伟\x13\n10\t手机\t\x13\x11 138\x13\n\n"
-            "00\t姓名\t\x11\x11\x13\x13\n80\t备注\tXON\x11XOFF\x13\n")
-    path = build_file(c.workdir, "control", text)
-    expected = payloads(path)
-    c.checks.expect(all(any(p[k:k + 2] == byte for k in range(0, len(p), 2)) for p in expected for byte in ("11", "13")),
-                    "every payload holds 0x11 and 0x13")
-    # The server type goes out in the information reply: an XOFF swallowed
-    # there breaks the reply's FCS and the attempt fails.
-    c.start_sims(com1=["--xon-xoff", "--server-type", "PDA\x13\x11\x13"], com2=[])
-    run = c.host(path, "--log-dialogs")
-    c.stop_all()
-    c.checks.equal(run.results(), [0], "results")
-    c.checks.equal(run.progress(), [(1, 2), (2, 2)], "progress callbacks")
-    c.checks.equal(len(run.dialogs("connect")), 1, "connection dialogs (connected on COM1)")
-    c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 1])
-    c.expect_no_requests("COM2", "connected on COM1")
-    c.checks.equal(run.boxes(), [], "message boxes")
+def transfers_reach_the_device_whole(c):
+    """Files that go whole to the device on COM1: a callback (K,N) before each record's transfer dialog,
+    percentages up to 100, the exact payloads in order, result 0, one connection, no box. The files: three
+    contacts; the five-contact sample; records and a server type holding XON and XOFF on a line left with
+    software flow control on (the library turns it off); an address book of vCards in four exporters' styles,
+    which comes back out of the device's store with every value."""
+    for row in (three_contacts, sample_file, control_bytes_on_xon_xoff_line, vcard_book):
+        what = row.__name__.replace("_", " ")
+        path, device, judge = row(c)
+        expected = payloads(path)
+        count = len(expected)
+        c.start_sims(com1=device, com2=[])
+        run = c.host(path, "--log-dialogs")
+        c.stop_all()
+        c.checks.equal(run.code, 0, f"{what}: exit code")
+        c.checks.equal(run.results(), [0], f"{what}: results")
+        c.checks.equal(run.progress(), [(k, count) for k in range(1, count + 1)], f"{what}: progress callbacks")
+        c.checks.equal([(d[1], d[2]) for d in run.dialogs("connect")], [(1, CONNECTING_TEXT)],
+                       f"{what}: connection dialogs (control 4003)")
+        c.expect_transfer_dialogs(run, [k * 100 // count for k in range(1, count + 1)], f"{what}: transfer dialogs")
+        c.expect_progress_before_transfer(run, what)
+        records = c.expect_sent("COM1", expected, f"{what}: COM1 device", statuses=[1] * count)
+        c.checks.equal(len(c.sims["COM1"].requests(PROBE_CODE)), 1, f"{what}: probes on COM1")
+        c.checks.equal(len(c.sims["COM1"].requests(INFO_CODE)), 1, f"{what}: information requests on COM1")
+        c.expect_no_requests("COM2", f"{what}: connected on COM1")
+        c.checks.equal(run.boxes(), [], f"{what}: message boxes")
+        if judge is not None:
+            judge(records)
     c.finish(run)
 
 
@@ -592,50 +583,37 @@ def broken_body_gives_3_after_connecting(c):
 
 
 @case
-def escape_in_connect_tries_com2(c):
-    """Escape in the connection dialog on COM1 fails that attempt; COM2 takes the records."""
+def escape_ends_one_attempt_or_one_record(c):
+    """Escape ends what its dialog waits for and the call goes on to result 0: in the connection dialog on
+    COM1 it fails that attempt and COM2 takes the records; in transfer dialog 1 it abandons record 1 without
+    a box, and records 2 and 3 still go (every record is refused, so each one not abandoned shows a box)."""
     path = build_file(c.workdir, "three", THREE_CONTACTS)
     expected = payloads(path)
-    # Replies held back (within the information request's 1 s) keep the dialog
-    # up when Escape comes; without Escape COM1 would connect.
-    c.start_sims(com1=["--delay-ms", str(REPLY_DELAY_MS)], com2=[])
-    run = c.host(path, "--log-dialogs", "--press", "escape@connect:1")
-    c.stop_all()
-    c.checks.equal(run.results(), [0], "results")
-    c.checks.equal(len(run.matching(r"\[\d+\.\d+\] press escape in connect 1$")), 1, "Escape pressed")
-    connects = run.dialogs("connect")
-    c.checks.equal([d[1] for d in connects], [1, 2], "connection dialogs")
-    c.checks.within(gap([d[0] for d in connects], 1), 0.0, 2.5, "COM1 attempt ended by Escape (dialog 1 to 2)")
-    c.checks.equal(c.sims["COM1"].records(), [], "records on COM1")
-    c.expect_sent("COM2", expected, "COM2 device", statuses=[1, 1, 1])
-    c.expect_transfer_dialogs(run, [33, 66, 100])
-    c.finish(run)
-
-
-@case
-def escape_in_transfer_abandons_one_record(c):
-    """Escape in transfer dialog 1 abandons record 1 without a box; records 2 and 3 still go, result 0."""
-    path = build_file(c.workdir, "three", THREE_CONTACTS)
-    expected = payloads(path)
-    # Every record is refused, so each record that is not abandoned shows a box;
-    # the held-back reply keeps dialog 1 up when Escape comes.
-    c.start_sims(com1=["--delay-ms", str(REPLY_DELAY_MS), "--refuse-every", "1"], com2=[])
-    run = c.host(path, "--log-dialogs", "--answer-boxes", "--press", "escape@transfer:1")
-    c.stop_all()
-    c.checks.equal(run.results(), [0], "results")
-    c.checks.equal(len(run.matching(r"\[\d+\.\d+\] press escape in transfer 1$")), 1, "Escape pressed")
-    c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
-    dialogs = c.expect_transfer_dialogs(run, [33, 66, 100])
-    boxes = run.boxes()
-    c.checks.equal([(b[1], b[2]) for b in boxes], [(BOX_CAPTION, RECORD_REFUSED_TEXT)] * 2,
-                   "message boxes (records 2 and 3 only)")
-    if len(boxes) == 2 and len(dialogs) == 3:
-        c.checks.expect(dialogs[1][0] < boxes[0][0] < dialogs[2][0] < boxes[1][0],
-                        f"boxes at {boxes[0][0]} and {boxes[1][0]} belong to records 2 and 3 "
-                        f"(dialogs at {dialogs[1][0]} and {dialogs[2][0]})")
-    # Record 1 was on the line when Escape came; the device still gets it whole,
-    # and records 2 and 3 follow it unharmed.
-    c.expect_sent("COM1", expected, "COM1 device", statuses=[0, 0, 0])
+    refused = (RECORD_REFUSED_TEXT,)
+    # Replies held back (within the information request's 1 s) keep the
+    # dialog up when Escape comes; without Escape COM1 would connect.
+    held = ["--delay-ms", str(REPLY_DELAY_MS)]
+    # dialog, COM1's device, connection dialogs, the device that gets the records, its statuses, boxes
+    for dialog, com1, connects, port, statuses, boxes in (
+            ("connect", held, [1, 2], "COM2", [1, 1, 1], [(), (), ()]),
+            ("transfer", held + ["--refuse-every", "1"], [1], "COM1", [0, 0, 0], [(), refused, refused])):
+        c.start_sims(com1=com1, com2=[])
+        run = c.host(path, "--log-dialogs", "--answer-boxes", "--press", f"escape@{dialog}:1")
+        c.stop_all()
+        c.checks.equal(run.results(), [0], f"{dialog}: results")
+        c.checks.equal(len(run.matching(rf"\[\d+\.\d+\] press escape in {dialog} 1$")), 1, f"{dialog}: Escape pressed")
+        c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], f"{dialog}: progress callbacks")
+        attempts = run.dialogs("connect")
+        c.checks.equal([d[1] for d in attempts], connects, f"{dialog}: connection dialogs")
+        if len(connects) == 2:
+            c.checks.within(gap([d[0] for d in attempts], 1), 0.0, 2.5,
+                            f"{dialog}: COM1 attempt ended by Escape (dialog 1 to 2)")
+            c.checks.equal(c.sims["COM1"].records(), [], f"{dialog}: records on COM1")
+        c.expect_transfer_dialogs(run, [33, 66, 100], f"{dialog}: transfer dialogs")
+        c.expect_boxes_per_record(run, boxes, f"{dialog}: message boxes")
+        # A record whose dialog Escape ended was on the line already; the
+        # device still gets it whole, and the records after it unharmed.
+        c.expect_sent(port, expected, f"{dialog}: {port} device", statuses=statuses)
     c.finish(run)
 
 
