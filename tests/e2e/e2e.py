@@ -52,6 +52,8 @@ PROBE_CODE = "0x02"
 INFO_CODE = "0x01"
 RECORD_CODE = "0x07"
 RECORD_REPLY_CODE = "0x87"
+# A probe frame's message: code, length field and the 4000 filler bytes.
+PROBE_MESSAGE_BYTES = 4003
 
 # Time-outs of the library, in seconds.
 PROBE_TIMEOUT_S = 3.0
@@ -350,6 +352,16 @@ class Case:
                           f"{what}: captions and texts")
         self.checks.equal(boxes_per_record(run), texts, f"{what}: the records they belong to")
 
+    def expect_clean_line(self, port, what):
+        """The device rejected no frame (bad FCS) and passed over none (length field that disagrees, unknown
+        code), and the probe went out at its full size."""
+        notes = [text for _, text in self.sims[port].notes]
+        self.checks.equal([t for t in notes if re.match(r"pdasim: (rejected|ignored|unknown request)", t)], [],
+                          f"{what}: {port} frames the device rejected or passed over")
+        self.checks.equal([t for t in notes if t.startswith(f"pdasim: request {PROBE_CODE} received")],
+                          [f"pdasim: request {PROBE_CODE} received, {PROBE_MESSAGE_BYTES} bytes"],
+                          f"{what}: {port} probe")
+
     def expect_no_requests(self, port, what):
         sim = self.sims[port]
         self.checks.expect(not any(sim.requests(code) for code in (PROBE_CODE, INFO_CODE, RECORD_CODE)),
@@ -497,6 +509,7 @@ def unanswered_record_shows_line_fault_and_goes_on(c):
     c.checks.equal(run.results(), [0], "results")
     c.checks.equal(run.progress(), [(1, 3), (2, 3), (3, 3)], "progress callbacks")
     c.expect_sent("COM1", expected, "COM1 device", statuses=[1, 0, 1])
+    c.expect_clean_line("COM1", "after a time-out")
     dialogs = c.expect_transfer_dialogs(run, [33, 66, 100])
     c.expect_boxes_per_record(run, [(LINE_FAULT_TEXT,), (RECORD_REFUSED_TEXT,), ()])
     boxes = run.boxes()
