@@ -623,8 +623,9 @@ def scenario_several_blocks(ctx):
 
 
 def scenario_no_blocks(ctx):
-    """Files announcing no block connect, send nothing and give 0; a block
-    beyond the announced count is never read."""
+    """Files announcing no block (a trailer alone; a block, then a count of
+    0 or -1) connect, send nothing, not even the block beyond the count,
+    and give 0."""
     f = Findings()
     for name, data in (("trailer-only.rec", trailer(0)),
                        ("zero.rec", block(example_block()) + trailer(0)),
