@@ -48,6 +48,10 @@ build() {
 say "setup"
 bash scripts/setup.sh || { echo "setup failed"; exit 1; }
 
+say "house style of the C and C++ sources (.clang-format)"
+if bash scripts/format.sh --check; then total_passed=$((total_passed + 1))
+else failed_phases+=("house style: scripts/format.sh rewrites the files named above"); total_failed=$((total_failed + 1)); fi
+
 if build native; then
     say "native tests"
     run_ctest native --preset native -j2
