@@ -51,8 +51,7 @@ void BM_ReceiveFrame(benchmark::State& state)
             benchmark::DoNotOptimize(receiver.Feed(frame[k], buffer, &length));
         }
     }
-    if (stats.goodFramesReceived != state.iterations())
-        state.SkipWithError("frames were not received whole");
+    if (stats.goodFramesReceived != state.iterations()) state.SkipWithError("frames were not received whole");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
 }
 BENCHMARK(BM_ReceiveFrame)->Arg(22)->Arg(4089);

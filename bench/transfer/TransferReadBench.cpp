@@ -54,15 +54,13 @@ int32_t ReadBuffered(const char* path, int32_t blocks, RecordTable& table)
 {
     static RecordFile file;
     RecordSource source(file, table);
-    if (source.Load(path) != 0 || source.BlockCount() != blocks)
-        return -1;
+    if (source.Load(path) != 0 || source.BlockCount() != blocks) return -1;
     source.StartRecords();
     static RecordView record;
     int64_t payloadBytes = 0;
     while (source.NextRecord(record))
         payloadBytes += record.payloadLength;
-    if (source.Result() != 0)
-        return -1;
+    if (source.Result() != 0) return -1;
     file.Close();
     return payloadBytes > 0 ? table.fillCursor : -1;
 }
@@ -89,8 +87,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "buffered reader filled %d slots\n", filled);
             return 1;
         }
-        if (elapsed < buffered)
-            buffered = elapsed;
+        if (elapsed < buffered) buffered = elapsed;
     }
     std::printf("buffered: three passes with assembly: %.3f s, %.1f MB/s\n", buffered, megabytes / buffered);
 
@@ -99,8 +96,7 @@ int main(int argc, char** argv)
     {
         RecordTable table;
         const double start = ProcessSeconds();
-        if (!table.Allocate(blocks * ENTRIES_PER_BLOCK))
-            return 1;
+        if (!table.Allocate(blocks * ENTRIES_PER_BLOCK)) return 1;
         for (int32_t i = 0; i < table.SlotCount(); ++i) {
             RecordSlot& slot = table.Slots()[i];
             slot.fieldCode[0] = slot.label[0] = slot.value[0] = '\0';
@@ -109,8 +105,7 @@ int main(int argc, char** argv)
                     static_cast<double>(table.SlotCount()) * sizeof(RecordSlot) / 1e6, ProcessSeconds() - start);
     }
 
-    if (argc > 2)
-        return 0;
+    if (argc > 2) return 0;
     const double start = ProcessSeconds();
     const ByteWiseResult reference = ReadByteWise(file.Path(), blocks);
     const double byteWise = ProcessSeconds() - start;

@@ -60,13 +60,11 @@ size_t BuildProbeRequest(uint8_t* out, uint16_t count)
 
 size_t BuildRecordRequest(uint8_t* out, uint8_t flag, uint16_t length, const uint8_t* data)
 {
-    if (length > MAX_RECORD_DATA)
-        return 0;
+    if (length > MAX_RECORD_DATA) return 0;
     PutHeader(out, CMD_RECORD, RECORD_DATA_OFFSET - MESSAGE_HEADER_SIZE + length);
     out[RECORD_FLAG_OFFSET] = flag;
     PutLe16(out + RECORD_LENGTH_OFFSET, length);
-    if (length > 0)
-        std::memmove(out + RECORD_DATA_OFFSET, data, length);
+    if (length > 0) std::memmove(out + RECORD_DATA_OFFSET, data, length);
     return RECORD_DATA_OFFSET + length;
 }
 
@@ -83,8 +81,7 @@ bool IsAcceptedReply(const uint8_t* payload, size_t length, uint8_t expectedCode
 InfoReply ReadInfoReply(const uint8_t* reply, size_t length)
 {
     InfoReply info;
-    if (length >= INFO_FREE_KB_OFFSET + 2)
-        info.freeKb = GetLe16(reply + INFO_FREE_KB_OFFSET);
+    if (length >= INFO_FREE_KB_OFFSET + 2) info.freeKb = GetLe16(reply + INFO_FREE_KB_OFFSET);
     if (length > INFO_SERVER_TYPE_OFFSET) {
         const uint8_t* begin = reply + INFO_SERVER_TYPE_OFFSET;
         const uint8_t* end = reply + length;
@@ -96,8 +93,7 @@ InfoReply ReadInfoReply(const uint8_t* reply, size_t length)
 
 uint8_t ReadRecordStatus(const uint8_t* reply, size_t length)
 {
-    if (length <= RECORD_STATUS_OFFSET)
-        return RECORD_REFUSED;
+    if (length <= RECORD_STATUS_OFFSET) return RECORD_REFUSED;
     return reply[RECORD_STATUS_OFFSET];
 }
 
@@ -114,8 +110,7 @@ uint16_t ReadProbeCount(const uint8_t* request)
 RecordRequest ReadRecordRequest(const uint8_t* request, size_t length)
 {
     RecordRequest record;
-    if (length > RECORD_FLAG_OFFSET)
-        record.flag = request[RECORD_FLAG_OFFSET];
+    if (length > RECORD_FLAG_OFFSET) record.flag = request[RECORD_FLAG_OFFSET];
     if (length >= RECORD_DATA_OFFSET) {
         record.dataLength = std::min<size_t>(GetLe16(request + RECORD_LENGTH_OFFSET), length - RECORD_DATA_OFFSET);
         record.data = request + RECORD_DATA_OFFSET;
@@ -133,8 +128,7 @@ size_t BuildProbeReply(uint8_t* out)
 size_t BuildInfoReply(uint8_t* out, uint16_t freeKb, const std::string& serverType)
 {
     const size_t length = INFO_SERVER_TYPE_OFFSET + serverType.size() + 1;
-    if (length > MAX_FRAME_PAYLOAD)
-        return 0;
+    if (length > MAX_FRAME_PAYLOAD) return 0;
     PutHeader(out, CMD_INFO | REPLY_BIT, length - MESSAGE_HEADER_SIZE);
     out[MESSAGE_HEADER_SIZE] = 0;
     PutLe16(out + INFO_FREE_KB_OFFSET, freeKb);

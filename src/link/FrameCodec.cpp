@@ -22,7 +22,10 @@ constexpr std::array<uint16_t, 256> MakeFcsTable()
 constexpr std::array<uint16_t, 256> FCS_TABLE = MakeFcsTable();
 static_assert(FCS_TABLE[1] == 0x1189 && FCS_TABLE[255] == 0x0F78, "FCS table of the PPP polynomial");
 
-bool IsSpecial(uint8_t b) { return b == FRAME_FLAG || b == FRAME_ESCAPE; }
+bool IsSpecial(uint8_t b)
+{
+    return b == FRAME_FLAG || b == FRAME_ESCAPE;
+}
 
 }  // namespace
 
@@ -41,8 +44,7 @@ uint16_t MakeFcs(const uint8_t* data, size_t length)
 bool CheckFcs(const uint8_t* data, size_t length)
 {
     // Without two FCS bytes there is nothing to check against.
-    if (length < 2)
-        return false;
+    if (length < 2) return false;
     return Fcs16(FCS_PRESET, data, length) == FCS_GOOD;
 }
 
@@ -63,11 +65,9 @@ size_t EscapeBytes(const uint8_t* in, uint8_t* out, size_t length)
 
 size_t BuildFrame(const uint8_t* payload, size_t length, uint8_t (&frame)[STUFFED_FRAME_SIZE])
 {
-    if (length > MAX_FRAME_PAYLOAD)
-        return 0;
+    if (length > MAX_FRAME_PAYLOAD) return 0;
     uint8_t body[FRAME_BUFFER_SIZE];
-    if (length > 0)
-        std::memcpy(body, payload, length);
+    if (length > 0) std::memcpy(body, payload, length);
     uint16_t fcs = MakeFcs(payload, length);
     body[length] = static_cast<uint8_t>(fcs & 0xFF);
     body[length + 1] = static_cast<uint8_t>(fcs >> 8);
@@ -115,8 +115,7 @@ FrameReceiver::Result FrameReceiver::Feed(uint8_t byte, uint8_t* buffer, size_t*
         }
         return MORE;
     case START:
-        if (byte == FRAME_FLAG)
-            return MORE;
+        if (byte == FRAME_FLAG) return MORE;
         if (byte == FRAME_ESCAPE) {
             state_ = ESCAPED;
             return MORE;
@@ -125,8 +124,7 @@ FrameReceiver::Result FrameReceiver::Feed(uint8_t byte, uint8_t* buffer, size_t*
         state_ = DATA;
         return MORE;
     case DATA:
-        if (byte == FRAME_FLAG)
-            return EndFrame(buffer, inOutLength);
+        if (byte == FRAME_FLAG) return EndFrame(buffer, inOutLength);
         if (byte == FRAME_ESCAPE)
             state_ = ESCAPED;
         else
@@ -152,8 +150,7 @@ FrameReceiver::Result FrameReceiver::EndFrame(uint8_t* buffer, size_t* inOutLeng
         return BAD;
     }
     size_t payload = stored - 2;
-    if (payload > 0)
-        std::memcpy(buffer, frame_, payload);
+    if (payload > 0) std::memcpy(buffer, frame_, payload);
     *inOutLength = payload;
     stats_.goodFramesReceived += 1;
     return GOOD;

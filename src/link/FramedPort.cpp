@@ -18,8 +18,8 @@ bool FramedPort::Open(const char* portName)
 
     // The device-namespace form is the only one that reaches COM10 and above.
     const std::string devicePath = std::string("\\\\.\\") + portName;
-    HANDLE handle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     port = handle;
 
@@ -131,8 +131,7 @@ FramedPort::IoOutcome FramedPort::FinishIo(OVERLAPPED& overlapped, DWORD boundMs
     CancelIoEx(port, &overlapped);
     if (WaitForSingleObject(overlapped.hEvent, CANCEL_WAIT_MS) == WAIT_OBJECT_0) {
         // Bytes that arrived before the cancel are kept, so none is lost.
-        if (!GetOverlappedResult(port, &overlapped, moved, FALSE) &&
-            GetLastError() != ERROR_OPERATION_ABORTED) {
+        if (!GetOverlappedResult(port, &overlapped, moved, FALSE) && GetLastError() != ERROR_OPERATION_ABORTED) {
             *moved = 0;
         }
     } else {
@@ -246,12 +245,9 @@ bool FramedPort::ReceiveFrame(uint8_t* buffer, size_t* inOutLength)
             continue;
         }
         switch (receiver.Feed(byte, buffer, inOutLength)) {
-        case FrameReceiver::MORE:
-            break;
-        case FrameReceiver::GOOD:
-            return true;
-        case FrameReceiver::BAD:
-            return false;
+        case FrameReceiver::MORE: break;
+        case FrameReceiver::GOOD: return true;
+        case FrameReceiver::BAD: return false;
         }
     }
 }

@@ -13,12 +13,12 @@
 
 constexpr DWORD PORT_QUEUE_SIZE = 10000;
 constexpr DWORD PORT_PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-constexpr DWORD READ_TIMEOUT_MS = 1000;          // longest wait for the first byte of a read
-constexpr DWORD WRITE_TIMEOUT_MS = 1000;         // constant part of the write time-out
-constexpr DWORD WRITE_TIMEOUT_PER_BYTE_MS = 2;   // per-byte part of the write time-out
-constexpr DWORD IO_WAIT_MARGIN_MS = 1000;        // slack over the port's own time-outs
-constexpr DWORD CANCEL_WAIT_MS = 1000;           // wait for a cancelled operation to finish
-constexpr DWORD READ_FAILURE_PAUSE_MS = 50;      // keeps a dead port from spinning a core
+constexpr DWORD READ_TIMEOUT_MS = 1000;         // longest wait for the first byte of a read
+constexpr DWORD WRITE_TIMEOUT_MS = 1000;        // constant part of the write time-out
+constexpr DWORD WRITE_TIMEOUT_PER_BYTE_MS = 2;  // per-byte part of the write time-out
+constexpr DWORD IO_WAIT_MARGIN_MS = 1000;       // slack over the port's own time-outs
+constexpr DWORD CANCEL_WAIT_MS = 1000;          // wait for a cancelled operation to finish
+constexpr DWORD READ_FAILURE_PAUSE_MS = 50;     // keeps a dead port from spinning a core
 constexpr size_t PORT_READ_BUFFER_SIZE = 256;
 
 class FramedPort {

@@ -7,5 +7,11 @@ TransferApp transferApp;
 RecordFile recordFile;
 HostDialog hostDialog;
 
-TransferHost& ModuleTransferHost() { return hostDialog; }
-RecordFile& ModuleRecordFile() { return recordFile; }
+TransferHost& ModuleTransferHost()
+{
+    return hostDialog;
+}
+RecordFile& ModuleRecordFile()
+{
+    return recordFile;
+}

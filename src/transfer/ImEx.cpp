@@ -17,20 +17,22 @@ struct ProgressAdapter {
     IMEX_PROGRESS callback;
 };
 
-void ReportProgress(void* context, int32_t block, int32_t blockCount) {
+void ReportProgress(void* context, int32_t block, int32_t blockCount)
+{
     static_cast<ProgressAdapter*>(context)->callback(block, blockCount);
 }
 
 }  // namespace
 
-extern "C" int WINAPI ImEx(int, int, int, const char* path, int, int mode, IMEX_PROGRESS progress) {
+extern "C" int WINAPI ImEx(int, int, int, const char* path, int, int mode, IMEX_PROGRESS progress)
+{
     ProgressAdapter adapter{progress};
     // The driver reports every failure as a result and throws nothing; this
     // guard only keeps the DLL boundary free of exceptions should that ever
     // change, ending the transfer's window (and with it the link) first.
     try {
-        return RunImEx(ModuleTransferHost(), ModuleRecordFile(), path, mode,
-                       progress ? ReportProgress : nullptr, &adapter);
+        return RunImEx(ModuleTransferHost(), ModuleRecordFile(), path, mode, progress ? ReportProgress : nullptr,
+                       &adapter);
     } catch (...) {
         ModuleTransferHost().DestroyHostWindow();
         return IMEX_RESULT_NO_MEMORY;

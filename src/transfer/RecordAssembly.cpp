@@ -16,39 +16,31 @@ constexpr size_t NOTES_LINE_EXTRA = 3;
 bool IsAsciiText(const char* text)
 {
     for (const unsigned char* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0; ++byte)
-        if (*byte >= 0x80)
-            return false;
+        if (*byte >= 0x80) return false;
     return true;
 }
 
 bool IsEmailAddress(const char* text)
 {
-    if (!IsAsciiText(text))
-        return false;
+    if (!IsAsciiText(text)) return false;
     const size_t length = std::strlen(text);
-    if (length < 5)
-        return false;
+    if (length < 5) return false;
     const char* at = std::strchr(text, '@');
-    if (at == nullptr || at != std::strrchr(text, '@'))
-        return false;
-    if (at == text || at == text + length - 1)
-        return false;
-    if (text[0] == '.' || text[length - 1] == '.')
-        return false;
+    if (at == nullptr || at != std::strrchr(text, '@')) return false;
+    if (at == text || at == text + length - 1) return false;
+    if (text[0] == '.' || text[length - 1] == '.') return false;
     return at[1] != '.';
 }
 
 int32_t BuildRecordPayload(const char* const* fieldTexts, uint8_t* buffer, size_t capacity)
 {
-    if (capacity == 0)
-        return 0;
+    if (capacity == 0) return 0;
     size_t used = 0;
     // One byte is always kept back for the closing NUL.
     for (int field = 0; field < RECORD_FIELD_COUNT && used + 1 < capacity; ++field) {
         const char* text = fieldTexts[field] != nullptr ? fieldTexts[field] : EMPTY_TEXT;
         size_t length = std::strlen(text);
-        if (length > capacity - used - 2)
-            length = capacity - used - 2;
+        if (length > capacity - used - 2) length = capacity - used - 2;
         std::memcpy(buffer + used, text, length);
         used += length;
         buffer[used++] = '\0';
@@ -59,25 +51,20 @@ int32_t BuildRecordPayload(const char* const* fieldTexts, uint8_t* buffer, size_
 
 int32_t RecordPercentage(int32_t counter, int32_t total)
 {
-    if (total == 0)
-        return 0;
+    if (total == 0) return 0;
     const int64_t percent = static_cast<int64_t>(counter) * 100 / total;
-    if (percent > INT32_MAX)
-        return INT32_MAX;
-    if (percent < INT32_MIN)
-        return INT32_MIN;
+    if (percent > INT32_MAX) return INT32_MAX;
+    if (percent < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(percent);
 }
 
 bool RecordAssembler::AppendNotesLine(const char* label, const char* value, size_t ownValueLength)
 {
-    if (notesLength + ownValueLength + NOTES_LINE_EXTRA >= NOTES_SIZE)
-        return false;
+    if (notesLength + ownValueLength + NOTES_LINE_EXTRA >= NOTES_SIZE) return false;
     const size_t labelLength = std::strlen(label);
     const size_t valueLength = std::strlen(value);
     const size_t lineLength = labelLength + 1 + valueLength + 2;
-    if (notesLength + lineLength > NOTES_TEXT_MAX)
-        return false;
+    if (notesLength + lineLength > NOTES_TEXT_MAX) return false;
     char* end = notes + notesLength;
     std::memcpy(end, label, labelLength);
     end += labelLength;
@@ -100,13 +87,11 @@ void RecordAssembler::AssembleRecord(int32_t& blockEntries, RecordTable& table, 
     notesLength = 0;
 
     int32_t taking = blockEntries > 0 ? blockEntries : 0;
-    if (taking > table.ReadRoom())
-        taking = table.ReadRoom();
+    if (taking > table.ReadRoom()) taking = table.ReadRoom();
     for (int32_t n = 0; n < taking; ++n) {
         const RecordSlot& entry = table.Slots()[table.readCursor++];
         const int code = FindFieldCode(entry.fieldCode);
-        if (code < 0)
-            continue;
+        if (code < 0) continue;
         const size_t ownLength = std::strlen(entry.value);
         switch (FIELD_CODES[code].rule) {
         case CodeRule::FIRST_WINS:
@@ -123,23 +108,19 @@ void RecordAssembler::AssembleRecord(int32_t& blockEntries, RecordTable& table, 
             else if (AppendNotesLine(entry.label, kept[code], ownLength))
                 kept[code] = entry.value;
             break;
-        case CodeRule::NOTES_ONLY:
-            AppendNotesLine(entry.label, entry.value, ownLength);
-            break;
+        case CodeRule::NOTES_ONLY: AppendNotesLine(entry.label, entry.value, ownLength); break;
         }
     }
     blockEntries = 0;
 
     const char* title = kept[TITLE_CODE];
-    if (title != nullptr)
-        AppendNotesLine(FIELD_CODES[TITLE_CODE].label, title, std::strlen(title));
+    if (title != nullptr) AppendNotesLine(FIELD_CODES[TITLE_CODE].label, title, std::strlen(title));
 
     for (int field = 0; field < RECORD_FIELD_COUNT; ++field)
         fieldTexts[field] = EMPTY_TEXT;
     for (size_t code = 0; code < FIELD_CODE_COUNT; ++code)
         if (FIELD_CODES[code].field != NO_FIELD && kept[code] != nullptr)
             fieldTexts[FIELD_CODES[code].field] = kept[code];
-    if (!IsEmailAddress(fieldTexts[FIELD_EMAIL]))
-        fieldTexts[FIELD_EMAIL] = EMPTY_TEXT;
+    if (!IsEmailAddress(fieldTexts[FIELD_EMAIL])) fieldTexts[FIELD_EMAIL] = EMPTY_TEXT;
     fieldTexts[FIELD_NOTES] = notes;
 }

@@ -5,16 +5,14 @@
 int FindFieldCode(const char* code)
 {
     for (size_t k = 0; k < FIELD_CODE_COUNT; ++k)
-        if (std::strcmp(code, FIELD_CODES[k].code) == 0)
-            return static_cast<int>(k);
+        if (std::strcmp(code, FIELD_CODES[k].code) == 0) return static_cast<int>(k);
     return -1;
 }
 
 const FieldCode* CodeOfField(int field)
 {
     for (const FieldCode& code : FIELD_CODES)
-        if (field != NO_FIELD && code.field == field)
-            return &code;
+        if (field != NO_FIELD && code.field == field) return &code;
     return nullptr;
 }
 

@@ -29,8 +29,8 @@ constexpr int NO_FIELD = -1;
 
 // What people read for each field, in field order.
 inline constexpr const char* RECORD_FIELD_NAMES[RECORD_FIELD_COUNT] = {
-    "name", "(always empty)", "company", "department", "fax", "mobile",
-    "home phone", "work phone", "e-mail", "address", "notes",
+    "name",       "(always empty)", "company", "department", "fax",   "mobile",
+    "home phone", "work phone",     "e-mail",  "address",    "notes",
 };
 
 // How the values of one field code reach the record.
@@ -46,7 +46,7 @@ enum class CodeRule {
 };
 
 struct FieldCode {
-    const char* code;   // two digits, as the record file writes them
+    const char* code;  // two digits, as the record file writes them
     CodeRule rule;
     int field;          // the field the kept value fills; NO_FIELD for none
     const char* label;  // CP936; the label tools write with it, empty for codes they never write

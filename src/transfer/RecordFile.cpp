@@ -18,7 +18,10 @@ bool IsMark(const uint8_t* bytes, const uint8_t (&mark)[4])
     return std::memcmp(bytes, mark, MARK_SIZE) == 0;
 }
 
-bool IsCp936LeadByte(uint8_t byte) { return byte >= 0x81 && byte <= 0xFE; }
+bool IsCp936LeadByte(uint8_t byte)
+{
+    return byte >= 0x81 && byte <= 0xFE;
+}
 
 }  // namespace
 
@@ -53,13 +56,11 @@ int32_t FileProblemResult(FileProblem problem)
 
 size_t FieldTextFit(const uint8_t* text, size_t length)
 {
-    if (length <= SLOT_TEXT_MAX)
-        return length;
+    if (length <= SLOT_TEXT_MAX) return length;
     size_t kept = 0;
     while (kept < length) {
         size_t width = (IsCp936LeadByte(text[kept]) && kept + 1 < length) ? 2 : 1;
-        if (kept + width > SLOT_TEXT_MAX)
-            break;
+        if (kept + width > SLOT_TEXT_MAX) break;
         kept += width;
     }
     return kept;
@@ -110,13 +111,10 @@ bool RecordFile::Open(const char* path) noexcept
     Close();
     problem = FileProblem::NONE;
     problemOffset = 0;
-    if (!input.Open(path))
-        return Fail(FileProblem::CANNOT_OPEN, 0);
+    if (!input.Open(path)) return Fail(FileProblem::CANNOT_OPEN, 0);
     int64_t size = 0;
-    if (!input.Size(size))
-        return Fail(FileProblem::READ_ERROR, 0);
-    if (size < TRAILER_SIZE)
-        return Fail(FileProblem::TOO_SHORT, 0);
+    if (!input.Size(size)) return Fail(FileProblem::READ_ERROR, 0);
+    if (size < TRAILER_SIZE) return Fail(FileProblem::TOO_SHORT, 0);
     dataEnd = size - TRAILER_SIZE;
     Rewind();
     return true;
@@ -140,8 +138,7 @@ void RecordFile::Rewind() noexcept
 
 const uint8_t* RecordFile::Span(int64_t offset, int32_t count) noexcept
 {
-    if (offset >= bufferStart && offset + count <= bufferStart + bufferLength)
-        return buffer + (offset - bufferStart);
+    if (offset >= bufferStart && offset + count <= bufferStart + bufferLength) return buffer + (offset - bufferStart);
     // Callers never ask beyond the data area, so a short read means the
     // file changed under us or the platform failed.
     int32_t got = input.ReadAt(offset, buffer, FILE_READ_BUFFER_SIZE);
@@ -157,16 +154,13 @@ const uint8_t* RecordFile::Span(int64_t offset, int32_t count) noexcept
 
 bool RecordFile::FindBlockStart() noexcept
 {
-    if (problem != FileProblem::NONE)
-        return false;
+    if (problem != FileProblem::NONE) return false;
     int64_t position = scanFrom;
     for (;;) {
         // Marks are looked for only where all four bytes lie before the trailer.
-        if (position + static_cast<int64_t>(MARK_SIZE) > dataEnd)
-            return Fail(FileProblem::BLOCKS_MISSING, dataEnd);
+        if (position + static_cast<int64_t>(MARK_SIZE) > dataEnd) return Fail(FileProblem::BLOCKS_MISSING, dataEnd);
         const uint8_t* window = Span(position, MARK_SIZE);
-        if (window == nullptr)
-            return false;
+        if (window == nullptr) return false;
         int64_t bufferEnd = bufferStart + bufferLength;
         int64_t lastWindow = (bufferEnd < dataEnd ? bufferEnd : dataEnd) - static_cast<int64_t>(MARK_SIZE);
         for (; position <= lastWindow; ++position, ++window) {
@@ -182,34 +176,25 @@ bool RecordFile::FindBlockStart() noexcept
 
 bool RecordFile::ReadBlockHeader() noexcept
 {
-    if (problem != FileProblem::NONE)
-        return false;
+    if (problem != FileProblem::NONE) return false;
     const int64_t headerAt = cursor;
     const int64_t countAt = headerAt + COUNT_FIELD_OFFSET;
-    if (countAt + 4 > dataEnd)
-        return Fail(FileProblem::NO_END_MARK, headerAt);
+    if (countAt + 4 > dataEnd) return Fail(FileProblem::NO_END_MARK, headerAt);
     const uint8_t* header = Span(headerAt, COUNT_FIELD_OFFSET + 4);
-    if (header == nullptr)
-        return false;
+    if (header == nullptr) return false;
     const int32_t bodyLength = ReadLittleEndian32(header);
     const int32_t entryCount = ReadLittleEndian32(header + COUNT_FIELD_OFFSET);
-    if (bodyLength < MIN_BODY_LENGTH)
-        return Fail(FileProblem::BAD_BODY_LENGTH, headerAt);
-    if (entryCount < 0)
-        return Fail(FileProblem::BAD_ENTRY_COUNT, countAt);
+    if (bodyLength < MIN_BODY_LENGTH) return Fail(FileProblem::BAD_BODY_LENGTH, headerAt);
+    if (entryCount < 0) return Fail(FileProblem::BAD_ENTRY_COUNT, countAt);
     const int64_t endMark = countAt + bodyLength;
-    if (endMark + static_cast<int64_t>(MARK_SIZE) > dataEnd)
-        return Fail(FileProblem::NO_END_MARK, endMark);
+    if (endMark + static_cast<int64_t>(MARK_SIZE) > dataEnd) return Fail(FileProblem::NO_END_MARK, endMark);
     const uint8_t* mark = Span(endMark, MARK_SIZE);
-    if (mark == nullptr)
-        return false;
-    if (!IsMark(mark, BLOCK_END_MARK))
-        return Fail(FileProblem::NO_END_MARK, endMark);
+    if (mark == nullptr) return false;
+    if (!IsMark(mark, BLOCK_END_MARK)) return Fail(FileProblem::NO_END_MARK, endMark);
     // Every entry takes at least its three terminators.
     if (entryCount > (bodyLength - MIN_BODY_LENGTH) / MIN_ENTRY_SIZE)
         return Fail(FileProblem::ENTRIES_PAST_END_MARK, countAt);
-    if (static_cast<int64_t>(totalEntries) + entryCount > INT32_MAX)
-        return Fail(FileProblem::BAD_ENTRY_COUNT, countAt);
+    if (static_cast<int64_t>(totalEntries) + entryCount > INT32_MAX) return Fail(FileProblem::BAD_ENTRY_COUNT, countAt);
     blockEntries = entryCount;
     totalEntries += entryCount;
     cursor = countAt;
@@ -220,14 +205,11 @@ bool RecordFile::ReadBlockHeader() noexcept
 
 bool RecordFile::ReadBlockEntries(RecordTable& table) noexcept
 {
-    if (problem != FileProblem::NONE)
-        return false;
+    if (problem != FileProblem::NONE) return false;
     cursor += MIN_BODY_LENGTH;  // the count and the spare byte after it
     while (blockEntries > 0) {
-        if (table.FillRoom() <= 0)
-            return Fail(FileProblem::TOO_MANY_ENTRIES, cursor);
-        if (cursor >= endMarkAt)
-            return Fail(FileProblem::ENTRIES_PAST_END_MARK, cursor);
+        if (table.FillRoom() <= 0) return Fail(FileProblem::TOO_MANY_ENTRIES, cursor);
+        if (cursor >= endMarkAt) return Fail(FileProblem::ENTRIES_PAST_END_MARK, cursor);
         RecordSlot& slot = table.Slots()[table.fillCursor];
         if (!ReadFieldString(slot.fieldCode) || !ReadFieldString(slot.label) || !ReadFieldString(slot.value))
             return false;
@@ -239,8 +221,7 @@ bool RecordFile::ReadBlockEntries(RecordTable& table) noexcept
 
 bool RecordFile::ReadFieldString(char* field) noexcept
 {
-    if (problem != FileProblem::NONE)
-        return false;
+    if (problem != FileProblem::NONE) return false;
     const int64_t start = cursor;
     // One byte more than a field holds, so the cut can see a character
     // that straddles the limit.
@@ -253,11 +234,9 @@ bool RecordFile::ReadFieldString(char* field) noexcept
             return Fail(start >= endMarkAt ? FileProblem::ENTRIES_PAST_END_MARK : FileProblem::UNTERMINATED_STRING,
                         start);
         const uint8_t* bytes = Span(position, 1);
-        if (bytes == nullptr)
-            return false;
+        if (bytes == nullptr) return false;
         int64_t available = bufferStart + bufferLength;
-        if (available > endMarkAt)
-            available = endMarkAt;
+        if (available > endMarkAt) available = endMarkAt;
         const size_t chunk = static_cast<size_t>(available - position);
         const void* terminator = std::memchr(bytes, STRING_TERMINATOR, chunk);
         const size_t taken = terminator ? static_cast<size_t>(static_cast<const uint8_t*>(terminator) - bytes) : chunk;

@@ -38,7 +38,7 @@ enum class FileProblem {
     NONE,
     CANNOT_OPEN,
     READ_ERROR,
-    TOO_SHORT,              // no room for the trailer
+    TOO_SHORT,  // no room for the trailer
     NO_TRAILER_MAGIC,
     BLOCKS_MISSING,         // the trailer (or its magic) met before the announced blocks
     BAD_BODY_LENGTH,        // L below MIN_BODY_LENGTH
@@ -102,10 +102,10 @@ private:
     const uint8_t* Span(int64_t offset, int32_t count) noexcept;
 
     FileInput input;
-    int64_t dataEnd = 0;      // where the trailer begins
+    int64_t dataEnd = 0;  // where the trailer begins
     int64_t cursor = 0;
-    int64_t scanFrom = 0;     // where the next block search begins
-    int64_t endMarkAt = 0;    // end mark of the block whose header was read last
+    int64_t scanFrom = 0;   // where the next block search begins
+    int64_t endMarkAt = 0;  // end mark of the block whose header was read last
     FileProblem problem = FileProblem::NONE;
     int64_t problemOffset = 0;
     int64_t bufferStart = 0;

@@ -17,24 +17,19 @@ int32_t RecordSource::ReadTable() noexcept
 {
     file.Rewind();
     for (int32_t b = 0; b < blockCount; ++b)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader())
-            return Result();
-    if (!table.Allocate(file.totalEntries, file.maxTableSlots))
-        return IMEX_RESULT_NO_MEMORY;
+        if (!file.FindBlockStart() || !file.ReadBlockHeader()) return Result();
+    if (!table.Allocate(file.totalEntries, file.maxTableSlots)) return IMEX_RESULT_NO_MEMORY;
     file.Rewind();
     for (int32_t b = 0; b < blockCount; ++b)
-        if (!file.FindBlockStart() || !file.ReadBlockHeader() || !file.ReadBlockEntries(table))
-            return Result();
+        if (!file.FindBlockStart() || !file.ReadBlockHeader() || !file.ReadBlockEntries(table)) return Result();
     return IMEX_RESULT_OK;
 }
 
 int32_t RecordSource::Load(const char* path) noexcept
 {
     int32_t result = CheckTrailer(path);
-    if (result == IMEX_RESULT_OK)
-        result = Open(path);
-    if (result == IMEX_RESULT_OK)
-        result = ReadTable();
+    if (result == IMEX_RESULT_OK) result = Open(path);
+    if (result == IMEX_RESULT_OK) result = ReadTable();
     return result;
 }
 
@@ -50,11 +45,9 @@ bool RecordSource::NextBlock() noexcept
 {
     // The first two passes have read these very blocks, so past them this
     // only fails if the platform does.
-    if (blocksRead >= blockCount || !file.FindBlockStart())
-        return false;
+    if (blocksRead >= blockCount || !file.FindBlockStart()) return false;
     const int64_t offset = file.Position() - static_cast<int64_t>(MARK_SIZE);
-    if (!file.ReadBlockHeader())
-        return false;
+    if (!file.ReadBlockHeader()) return false;
     ++blocksRead;
     block.number = blocksRead;
     block.offset = offset;
@@ -70,8 +63,7 @@ void RecordSource::AssembleRecord(const char** fieldTexts)
 
 bool RecordSource::NextRecord(RecordView& record)
 {
-    if (!NextBlock())
-        return false;
+    if (!NextBlock()) return false;
     record.block = block;
     AssembleRecord(record.fieldTexts);
     record.payloadLength = BuildRecordPayload(record.fieldTexts, record.payload, sizeof record.payload);

@@ -9,8 +9,7 @@ bool RecordTable::Allocate(int32_t count, size_t slotLimit) noexcept
         return false;
     if (count > 0) {
         slots = new (std::nothrow) RecordSlot[static_cast<size_t>(count)];
-        if (slots == nullptr)
-            return false;
+        if (slots == nullptr) return false;
     }
     slotCount = count;
     fillCursor = 0;

@@ -22,8 +22,7 @@ public:
     BusyFlag() : acquired(!transferRunning.exchange(true)) {}
     ~BusyFlag()
     {
-        if (acquired)
-            transferRunning.store(false);
+        if (acquired) transferRunning.store(false);
     }
     bool Acquired() const { return acquired; }
 
@@ -44,10 +43,8 @@ public:
     TransferCleanup(TransferHost& host, RecordFile& file, RecordTable& table) : host(host), file(file), table(table) {}
     ~TransferCleanup()
     {
-        if (fileOpened)
-            file.Close();
-        if (windowCreated)
-            host.DestroyHostWindow();
+        if (fileOpened) file.Close();
+        if (windowCreated) host.DestroyHostWindow();
         ResetFieldTexts(host);
         table.Release();
     }
@@ -72,11 +69,9 @@ int32_t SendRecords(TransferHost& host, RecordSource& source, ProgressFn progres
     source.StartRecords();
     ResetFieldTexts(host);
     while (source.NextBlock()) {
-        if (progress != nullptr)
-            progress(context, source.Block().number, source.BlockCount());
+        if (progress != nullptr) progress(context, source.Block().number, source.BlockCount());
         source.AssembleRecord(host.fieldTexts);
-        if (!host.SendRecord())
-            return IMEX_RESULT_NOT_CONNECTED;
+        if (!host.SendRecord()) return IMEX_RESULT_NOT_CONNECTED;
         ResetFieldTexts(host);
     }
     return source.Result();
@@ -85,32 +80,26 @@ int32_t SendRecords(TransferHost& host, RecordSource& source, ProgressFn progres
 int32_t RunTransfer(TransferHost& host, RecordFile& file, const char* path, ProgressFn progress, void* context)
 {
     file.totalEntries = 0;
-    if (path == nullptr)
-        return IMEX_RESULT_CANNOT_OPEN;
+    if (path == nullptr) return IMEX_RESULT_CANNOT_OPEN;
     // Both outlive the clean-up, which empties the field texts that point
     // into the table and into the source's notes.
     RecordTable table;
     RecordSource source(file, table);
     const int32_t trailerResult = source.CheckTrailer(path);
-    if (trailerResult != IMEX_RESULT_OK)
-        return trailerResult;
+    if (trailerResult != IMEX_RESULT_OK) return trailerResult;
 
     TransferCleanup cleanup(host, file, table);
-    if (!host.CreateHostWindow())
-        return IMEX_RESULT_NO_DEVICE;
+    if (!host.CreateHostWindow()) return IMEX_RESULT_NO_DEVICE;
     cleanup.windowCreated = true;
-    if (!Connect(host))
-        return IMEX_RESULT_NO_DEVICE;
+    if (!Connect(host)) return IMEX_RESULT_NO_DEVICE;
 
     host.recordTotal = source.BlockCount();
     host.recordCounter = 1;
     cleanup.fileOpened = true;
     const int32_t openResult = source.Open(path);
-    if (openResult != IMEX_RESULT_OK)
-        return openResult;
+    if (openResult != IMEX_RESULT_OK) return openResult;
     const int32_t tableResult = source.ReadTable();
-    if (tableResult != IMEX_RESULT_OK)
-        return tableResult;
+    if (tableResult != IMEX_RESULT_OK) return tableResult;
     return SendRecords(host, source, progress, context);
 }
 
@@ -121,10 +110,8 @@ int32_t RunImEx(TransferHost& host, RecordFile& file, const char* path, int32_t 
 {
     // A refused mode touches nothing, not even the busy flag, so it answers
     // 0 whether or not a transfer is running.
-    if (mode != TRANSFER_MODE)
-        return IMEX_RESULT_OK;
+    if (mode != TRANSFER_MODE) return IMEX_RESULT_OK;
     BusyFlag busy;
-    if (!busy.Acquired())
-        return IMEX_RESULT_BUSY;
+    if (!busy.Acquired()) return IMEX_RESULT_BUSY;
     return RunTransfer(host, file, path, progress, context);
 }

@@ -21,5 +21,5 @@ using ProgressFn = void (*)(void* context, int32_t block, int32_t blockCount);
 // `progress` is not called; a null `path` gives IMEX_RESULT_CANNOT_OPEN.
 // A call made while another call is running (another thread, or from inside
 // the progress callback) returns IMEX_RESULT_BUSY at once.
-int32_t RunImEx(TransferHost& host, RecordFile& file, const char* path, int32_t mode,
-                ProgressFn progress, void* context);
+int32_t RunImEx(TransferHost& host, RecordFile& file, const char* path, int32_t mode, ProgressFn progress,
+                void* context);

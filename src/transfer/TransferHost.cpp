@@ -18,12 +18,10 @@ bool TransferHost::AttemptConnection(const char* name)
 
 bool TransferHost::SendRecord()
 {
-    if (connected == 0)
-        return false;
+    if (connected == 0) return false;
     const int32_t length = BuildRecordPayload(fieldTexts, recordBuffer, RECORD_BUFFER_SIZE);
     const int32_t percent = RecordPercentage(recordCounter, recordTotal);
-    if (recordCounter < INT32_MAX)
-        ++recordCounter;
+    if (recordCounter < INT32_MAX) ++recordCounter;
     RunTransferDialog(percent, length, recordBuffer);
     return true;
 }

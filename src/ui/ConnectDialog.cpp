@@ -10,7 +10,8 @@
 
 ConnectDialog::ConnectDialog(HostDialog& host) : LinkDialog(CONNECT_DIALOG_TEMPLATE), host(host) {}
 
-BOOL ConnectDialog::OnInitDialog() {
+BOOL ConnectDialog::OnInitDialog()
+{
     Dialog::OnInitDialog();
     if (!host.link.Start(host.portName.c_str(), GetHwnd())) {
         Fail();
@@ -20,7 +21,8 @@ BOOL ConnectDialog::OnInitDialog() {
     return TRUE;
 }
 
-void ConnectDialog::OnLinkDone(WPARAM wParam, LPARAM lParam) {
+void ConnectDialog::OnLinkDone(WPARAM wParam, LPARAM lParam)
+{
     const uint8_t* message = reinterpret_cast<const uint8_t*>(lParam);
     if (message == nullptr) return;
     uint8_t code = MessageCode(message);
@@ -40,20 +42,22 @@ void ConnectDialog::OnLinkDone(WPARAM wParam, LPARAM lParam) {
     // Any other code is a late message of an earlier request.
 }
 
-void ConnectDialog::OnDestroy() {
+void ConnectDialog::OnDestroy()
+{
     Dialog::OnDestroy();
     if (host.GetConnectionState() != CONNECTION_STATE_CONNECTED) host.link.Stop();
 }
 
-void ConnectDialog::Succeed(const uint8_t* infoReply) {
+void ConnectDialog::Succeed(const uint8_t* infoReply)
+{
     // An accepted reply's length field agrees with its frame; the bound only
     // keeps a damaged one inside the reply buffer.
     size_t length = MessageLength(infoReply);
     if (length > FRAME_BUFFER_SIZE) length = FRAME_BUFFER_SIZE;
     InfoReply info = ReadInfoReply(infoReply, length);
     statusText = WideFromUtf8(CONNECT_SUCCESS_STATUS);
-    detailText = SuccessDetail(WideFromCp936(host.portName), LINE_BAUD_RATE, WideFromCp936(info.serverType),
-                               info.freeKb);
+    detailText =
+        SuccessDetail(WideFromCp936(host.portName), LINE_BAUD_RATE, WideFromCp936(info.serverType), info.freeKb);
     SetItemText(CONNECT_STATUS_ID, CONNECT_SUCCEEDED_TEXT);
     host.SetConnectionState(CONNECTION_STATE_CONNECTED);
     host.link.SetNotifyWindow(host.GetHwnd());
@@ -61,7 +65,8 @@ void ConnectDialog::Succeed(const uint8_t* infoReply) {
     EndDialog(ATTEMPT_OVER);
 }
 
-void ConnectDialog::Fail() {
+void ConnectDialog::Fail()
+{
     host.link.Stop();
     host.SetConnected(false);
     statusText = WideFromUtf8(CONNECT_FAILURE_STATUS);
@@ -71,9 +76,9 @@ void ConnectDialog::Fail() {
 }
 
 std::wstring ConnectDialog::SuccessDetail(const std::wstring& portName, uint32_t rateBps,
-                                          const std::wstring& serverType, uint16_t freeKb) {
+                                          const std::wstring& serverType, uint16_t freeKb)
+{
     const auto& part = CONNECT_SUCCESS_DETAIL_PARTS;
-    return WideFromUtf8(part[0]) + portName + WideFromUtf8(part[1]) + std::to_wstring(rateBps) +
-           WideFromUtf8(part[2]) + serverType + WideFromUtf8(part[3]) + std::to_wstring(freeKb) +
-           WideFromUtf8(part[4]);
+    return WideFromUtf8(part[0]) + portName + WideFromUtf8(part[1]) + std::to_wstring(rateBps) + WideFromUtf8(part[2]) +
+           serverType + WideFromUtf8(part[3]) + std::to_wstring(freeKb) + WideFromUtf8(part[4]);
 }

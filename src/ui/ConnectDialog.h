@@ -18,8 +18,8 @@ public:
     static constexpr INT_PTR ATTEMPT_OVER = IDOK;
 
     // The success detail: port name, line rate, server type, free space in KB.
-    static std::wstring SuccessDetail(const std::wstring& portName, uint32_t rateBps,
-                                      const std::wstring& serverType, uint16_t freeKb);
+    static std::wstring SuccessDetail(const std::wstring& portName, uint32_t rateBps, const std::wstring& serverType,
+                                      uint16_t freeKb);
 
     // The outcome in words, composed when the attempt ends and kept here
     // (UTF-16, the CP936 port name and server type converted); empty until

@@ -5,7 +5,8 @@
 
 Dialog::Dialog(UINT templateId) : templateId(templateId) {}
 
-Dialog::~Dialog() {
+Dialog::~Dialog()
+{
     if (window != nullptr) {
         HWND closing = window;
         window = nullptr;
@@ -19,20 +20,23 @@ Dialog::~Dialog() {
     }
 }
 
-bool Dialog::IsOwnWindow() const {
+bool Dialog::IsOwnWindow() const
+{
     return window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
-bool Dialog::Create(HWND owner) {
+bool Dialog::Create(HWND owner)
+{
     if (window != nullptr) return false;
     if (owner == nullptr) owner = GetActiveWindow();
     modal = false;
-    HWND created = CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(templateId), owner,
-                                      DialogProc, reinterpret_cast<LPARAM>(this));
+    HWND created = CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(templateId), owner, DialogProc,
+                                      reinterpret_cast<LPARAM>(this));
     return created != nullptr;
 }
 
-INT_PTR Dialog::DoModal(HWND owner) {
+INT_PTR Dialog::DoModal(HWND owner)
+{
     if (window != nullptr) return -1;
     if (owner == nullptr) owner = GetActiveWindow();
     // The dialog manager disables the owner itself; the window that owns the
@@ -44,8 +48,8 @@ INT_PTR Dialog::DoModal(HWND owner) {
     modalTopOwner = topOwner;
     topOwnerDisabled = disableTop;
     modal = true;
-    INT_PTR code = DialogBoxParamW(ResourceModule(), MAKEINTRESOURCEW(templateId), owner,
-                                   DialogProc, reinterpret_cast<LPARAM>(this));
+    INT_PTR code = DialogBoxParamW(ResourceModule(), MAKEINTRESOURCEW(templateId), owner, DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
     modal = false;
     // Normally done by EndDialog already; this covers a dialog that could
     // not be created or was ended another way.
@@ -55,25 +59,27 @@ INT_PTR Dialog::DoModal(HWND owner) {
     return code;
 }
 
-bool Dialog::DestroyWindow() {
+bool Dialog::DestroyWindow()
+{
     return window != nullptr && ::DestroyWindow(window) != FALSE;
 }
 
-void Dialog::EndDialog(INT_PTR code) {
+void Dialog::EndDialog(INT_PTR code)
+{
     if (window == nullptr) return;
     if (modal) HandBackActivation();
     ::EndDialog(window, code);
 }
 
-void Dialog::HandBackActivation() {
+void Dialog::HandBackActivation()
+{
     // Before the window goes: hide it, enable the owners, and give the
     // activation to the top-level owner (the caller's window). Done after
     // the window is destroyed, as the dialog manager alone would, the
     // system has already activated some other program's window, and the
     // caller's window or the next dialog can end up behind it.
     const bool wasActive = GetActiveWindow() == window;
-    SetWindowPos(window, nullptr, 0, 0, 0, 0,
-                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     HWND owner = GetWindow(window, GW_OWNER);
     if (owner != nullptr) EnableWindow(owner, TRUE);
     if (topOwnerDisabled) {
@@ -87,15 +93,18 @@ void Dialog::HandBackActivation() {
     if (wasActive && next != nullptr && IsWindowVisible(next) && IsWindowEnabled(next)) SetActiveWindow(next);
 }
 
-bool Dialog::SetItemText(int controlId, const char* utf8Text) {
+bool Dialog::SetItemText(int controlId, const char* utf8Text)
+{
     return SetItemText(controlId, WideFromUtf8(utf8Text));
 }
 
-bool Dialog::SetItemText(int controlId, const std::wstring& text) {
+bool Dialog::SetItemText(int controlId, const std::wstring& text)
+{
     return window != nullptr && SetDlgItemTextW(window, controlId, text.c_str()) != FALSE;
 }
 
-std::wstring Dialog::GetItemText(int controlId) const {
+std::wstring Dialog::GetItemText(int controlId) const
+{
     HWND control = window ? GetDlgItem(window, controlId) : nullptr;
     if (control == nullptr) return std::wstring();
     int length = GetWindowTextLengthW(control);
@@ -105,37 +114,60 @@ std::wstring Dialog::GetItemText(int controlId) const {
     return text;
 }
 
-int Dialog::ShowWarning(const char* utf8Text) {
+int Dialog::ShowWarning(const char* utf8Text)
+{
     std::wstring caption = ApplicationTitle();
-    return MessageBoxW(window, WideFromUtf8(utf8Text).c_str(), caption.c_str(),
-                       MB_OK | MB_ICONEXCLAMATION);
+    return MessageBoxW(window, WideFromUtf8(utf8Text).c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
-BOOL Dialog::OnInitDialog() { return TRUE; }
-void Dialog::OnOK() { EndDialog(IDOK); }
-void Dialog::OnCancel() { EndDialog(IDCANCEL); }
-void Dialog::OnClose() { OnCancel(); }
+BOOL Dialog::OnInitDialog()
+{
+    return TRUE;
+}
+void Dialog::OnOK()
+{
+    EndDialog(IDOK);
+}
+void Dialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+void Dialog::OnClose()
+{
+    OnCancel();
+}
 void Dialog::OnDestroy() {}
-bool Dialog::OnMessage(UINT, WPARAM, LPARAM) { return false; }
+bool Dialog::OnMessage(UINT, WPARAM, LPARAM)
+{
+    return false;
+}
 void Dialog::OnTimer(UINT_PTR) {}
 
-INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
     case WM_INITDIALOG:
         if (modal) CentreOnOwnerOrWorkArea();
         return OnInitDialog();
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) { OnOK(); return TRUE; }
-        if (LOWORD(wParam) == IDCANCEL) { OnCancel(); return TRUE; }
+        if (LOWORD(wParam) == IDOK) {
+            OnOK();
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+            OnCancel();
+            return TRUE;
+        }
         return FALSE;
-    case WM_CLOSE:     OnClose(); return TRUE;
-    case WM_DESTROY:   OnDestroy(); return FALSE;  // the dialog manager cleans up too
-    case WM_TIMER:     OnTimer(wParam); return TRUE;
-    default:           return OnMessage(message, wParam, lParam) ? TRUE : FALSE;
+    case WM_CLOSE: OnClose(); return TRUE;
+    case WM_DESTROY: OnDestroy(); return FALSE;  // the dialog manager cleans up too
+    case WM_TIMER: OnTimer(wParam); return TRUE;
+    default: return OnMessage(message, wParam, lParam) ? TRUE : FALSE;
     }
 }
 
-INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     Dialog* dialog;
     if (message == WM_INITDIALOG) {
         dialog = reinterpret_cast<Dialog*>(lParam);
@@ -153,14 +185,14 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
     return dialog->Dispatch(message, wParam, lParam);
 }
 
-void Dialog::CentreOnOwnerOrWorkArea() {
+void Dialog::CentreOnOwnerOrWorkArea()
+{
     RECT own;
     if (!GetWindowRect(window, &own)) return;
     HWND owner = GetWindow(window, GW_OWNER);
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof monitor;
-    if (!GetMonitorInfoW(MonitorFromWindow(owner ? owner : window, MONITOR_DEFAULTTOPRIMARY),
-                         &monitor)) {
+    if (!GetMonitorInfoW(MonitorFromWindow(owner ? owner : window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
         return;
     }
     const RECT& work = monitor.rcWork;

@@ -44,12 +44,12 @@ public:
 
 protected:
     // The message table: each handler answers one message.
-    virtual BOOL OnInitDialog();                            // WM_INITDIALOG
-    virtual void OnOK();                                    // WM_COMMAND IDOK: ends with 1
-    virtual void OnCancel();                                // WM_COMMAND IDCANCEL: ends with 2
-    virtual void OnClose();                                 // WM_CLOSE: same as cancel
-    virtual void OnDestroy();                               // WM_DESTROY: nothing
-    virtual void OnTimer(UINT_PTR timerId);                 // WM_TIMER: nothing
+    virtual BOOL OnInitDialog();             // WM_INITDIALOG
+    virtual void OnOK();                     // WM_COMMAND IDOK: ends with 1
+    virtual void OnCancel();                 // WM_COMMAND IDCANCEL: ends with 2
+    virtual void OnClose();                  // WM_CLOSE: same as cancel
+    virtual void OnDestroy();                // WM_DESTROY: nothing
+    virtual void OnTimer(UINT_PTR timerId);  // WM_TIMER: nothing
     // Any other message: true when handled, false for the dialog manager.
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -62,6 +62,6 @@ private:
     UINT templateId;
     HWND window = nullptr;
     bool modal = false;
-    HWND modalTopOwner = nullptr;    // while modal: the window that owns the owner
-    bool topOwnerDisabled = false;   // while modal: disabled by DoModal, not yet enabled again
+    HWND modalTopOwner = nullptr;   // while modal: the window that owns the owner
+    bool topOwnerDisabled = false;  // while modal: disabled by DoModal, not yet enabled again
 };

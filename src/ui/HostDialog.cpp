@@ -6,7 +6,8 @@
 
 HostDialog::HostDialog() : Dialog(HOST_DIALOG_TEMPLATE) {}
 
-HostDialog::~HostDialog() {
+HostDialog::~HostDialog()
+{
     // The window is gone with its transfer. If it is not, the module is
     // being unloaded (or the process ends) in the middle of one, under the
     // loader lock: nothing here may wait for a worker (which needs that
@@ -18,15 +19,18 @@ HostDialog::~HostDialog() {
     if (IsOwnWindow()) DestroyWindow();
 }
 
-bool HostDialog::CreateHostWindow() {
+bool HostDialog::CreateHostWindow()
+{
     return Create();
 }
 
-void HostDialog::DestroyHostWindow() {
+void HostDialog::DestroyHostWindow()
+{
     if (GetHwnd() != nullptr) DestroyWindow();
 }
 
-void HostDialog::RunConnectDialog() {
+void HostDialog::RunConnectDialog()
+{
     SetConnected(false);
     ConnectDialog dialog(*this);
     dialog.DoModal(GetHwnd());
@@ -36,7 +40,8 @@ void HostDialog::RunConnectDialog() {
     if (connected == 0) link.Stop();
 }
 
-void HostDialog::RunTransferDialog(int32_t percent, int32_t dataLength, const uint8_t* data) {
+void HostDialog::RunTransferDialog(int32_t percent, int32_t dataLength, const uint8_t* data)
+{
     TransferDialog dialog(*this);
     dialog.percent = percent;
     dialog.dataLength = dataLength;
@@ -44,7 +49,8 @@ void HostDialog::RunTransferDialog(int32_t percent, int32_t dataLength, const ui
     dialog.DoModal(GetHwnd());
 }
 
-void HostDialog::OnDestroy() {
+void HostDialog::OnDestroy()
+{
     if (!unloading && GetConnectionState() == CONNECTION_STATE_CONNECTED) link.Stop();
     Dialog::OnDestroy();
 }

@@ -4,7 +4,8 @@ namespace {
 
 HINSTANCE resourceModule = nullptr;
 
-std::wstring ModuleFileName(HINSTANCE module) {
+std::wstring ModuleFileName(HINSTANCE module)
+{
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD length = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
@@ -20,19 +21,23 @@ std::wstring ModuleFileName(HINSTANCE module) {
 
 }  // namespace
 
-void SetResourceModule(HINSTANCE module) {
+void SetResourceModule(HINSTANCE module)
+{
     resourceModule = module;
 }
 
-HINSTANCE ResourceModule() {
+HINSTANCE ResourceModule()
+{
     return resourceModule;
 }
 
-std::wstring ApplicationTitle() {
+std::wstring ApplicationTitle()
+{
     return TitleFromPath(ModuleFileName(resourceModule));
 }
 
-std::wstring TitleFromPath(const std::wstring& path) {
+std::wstring TitleFromPath(const std::wstring& path)
+{
     size_t nameStart = path.find_last_of(L"\\/");
     std::wstring name = nameStart == std::wstring::npos ? path : path.substr(nameStart + 1);
     size_t dot = name.rfind(L'.');

@@ -15,35 +15,40 @@ constexpr UINT_PTR EARLIER_REQUEST_TIMER = 1;
 
 TransferDialog::TransferDialog(HostDialog& host) : LinkDialog(TRANSFER_DIALOG_TEMPLATE), host(host) {}
 
-BOOL TransferDialog::OnInitDialog() {
+BOOL TransferDialog::OnInitDialog()
+{
     Dialog::OnInitDialog();
     // A dialog ended by Enter or Escape leaves its request running; its late
     // reply must not be taken for this record's, so wait until it has ended.
-    bool waiting = host.link.RequestRunning() &&
-                   SetTimer(GetHwnd(), EARLIER_REQUEST_TIMER, EARLIER_REQUEST_POLL_MS, nullptr) != 0;
+    bool waiting =
+        host.link.RequestRunning() && SetTimer(GetHwnd(), EARLIER_REQUEST_TIMER, EARLIER_REQUEST_POLL_MS, nullptr) != 0;
     if (!waiting) BeginRecordRequest();
     SetItemText(TRANSFER_PERCENT_ID, PercentText(percent));
     return TRUE;
 }
 
-std::wstring TransferDialog::PercentText(int32_t percent) {
+std::wstring TransferDialog::PercentText(int32_t percent)
+{
     return std::to_wstring(percent) + WideFromUtf8(PERCENT_SIGN);
 }
 
-void TransferDialog::OnTimer(UINT_PTR timerId) {
+void TransferDialog::OnTimer(UINT_PTR timerId)
+{
     if (timerId != EARLIER_REQUEST_TIMER || requestBegun) return;
     if (host.link.RequestRunning()) return;
     KillTimer(GetHwnd(), EARLIER_REQUEST_TIMER);
     BeginRecordRequest();
 }
 
-void TransferDialog::BeginRecordRequest() {
+void TransferDialog::BeginRecordRequest()
+{
     requestBegun = true;
     host.link.SetNotifyWindow(GetHwnd());
     host.link.RequestRecord(RECORD_FLAG, static_cast<uint16_t>(dataLength & 0xFFFF), data);
 }
 
-void TransferDialog::OnLinkDone(WPARAM wParam, LPARAM lParam) {
+void TransferDialog::OnLinkDone(WPARAM wParam, LPARAM lParam)
+{
     const uint8_t* message = reinterpret_cast<const uint8_t*>(lParam);
     if (!requestBegun || message == nullptr) return;
     if (wParam == LINK_FAILED) {

@@ -26,7 +26,7 @@ public:
     static std::wstring PercentText(int32_t percent);
 
     int32_t percent = 0;
-    int32_t dataLength = 0;        // only the low 16 bits reach the link
+    int32_t dataLength = 0;         // only the low 16 bits reach the link
     const uint8_t* data = nullptr;  // lies in the host's record buffer
 
 protected:

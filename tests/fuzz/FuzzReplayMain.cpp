@@ -37,14 +37,12 @@ int main(int argc, char** argv)
         std::vector<std::filesystem::path> files;
         if (std::filesystem::is_directory(arg)) {
             for (const auto& entry : std::filesystem::directory_iterator(arg))
-                if (entry.is_regular_file())
-                    files.push_back(entry.path());
+                if (entry.is_regular_file()) files.push_back(entry.path());
         } else {
             files.push_back(arg);
         }
         for (const auto& file : files) {
-            if (!Replay(file))
-                return 2;
+            if (!Replay(file)) return 2;
             ++replayed;
         }
     }

@@ -15,7 +15,7 @@
 #include <windows.h>
 #include <stdio.h>
 
-typedef void(WINAPI *ProgressCallback)(int block, int blockCount);
+typedef void(WINAPI* ProgressCallback)(int block, int blockCount);
 
 static ProgressCallback threadCallback;
 
@@ -26,17 +26,15 @@ static DWORD WINAPI ReportFromThread(LPVOID unused)
     return 0;
 }
 
-int WINAPI FakeImExBody(int a, int b, int c, const char *path, int e, int mode,
-                        ProgressCallback progress)
+int WINAPI FakeImExBody(int a, int b, int c, const char* path, int e, int mode, ProgressCallback progress)
 {
     (void)a, (void)b, (void)c, (void)e;
     if (mode == 1) {
         progress(1, 2);
         progress(2, 2);
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file == INVALID_HANDLE_VALUE)
-            return -1;
+        HANDLE file =
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) return -1;
         DWORD size = GetFileSize(file, NULL);
         CloseHandle(file);
         return (int)size;
@@ -53,9 +51,8 @@ int WINAPI FakeImExBody(int a, int b, int c, const char *path, int e, int mode,
     if (mode == 14) {
         progress(1, 1);
         /* 此纪录数据传送失败 */
-        MessageBoxA(NULL,
-                    "\xb4\xcb\xbc\xcd\xc2\xbc\xca\xfd\xbe\xdd\xb4\xab\xcb\xcd\xca\xa7\xb0\xdc",
-                    "fake", MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxA(NULL, "\xb4\xcb\xbc\xcd\xc2\xbc\xca\xfd\xbe\xdd\xb4\xab\xcb\xcd\xca\xa7\xb0\xdc", "fake",
+                    MB_OK | MB_ICONEXCLAMATION);
         return 5;
     }
     return 0;

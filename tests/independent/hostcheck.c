@@ -38,7 +38,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-typedef void(WINAPI *ProgressCallback)(int block, int blockCount);
+typedef void(WINAPI* ProgressCallback)(int block, int blockCount);
 
 enum {
     MAX_REPORTS = 100000,
@@ -61,8 +61,7 @@ static int conventionBroken;
 
 static void WINAPI RecordProgress(int block, int blockCount)
 {
-    if (GetCurrentThreadId() != callerThread)
-        reportsOffThread++;
+    if (GetCurrentThreadId() != callerThread) reportsOffThread++;
     if (reports < MAX_REPORTS) {
         reportBlock[reports] = block;
         reportCount[reports] = blockCount;
@@ -82,16 +81,21 @@ struct Win32Registers {
     DWORD gpr[4];    /* ebx, ebp, esi, edi */
 };
 
-extern int CallImExWin32(void *function, const DWORD args[7],
-                         const struct Win32Registers *load, struct Win32Registers *seen);
+extern int CallImExWin32(void* function, const DWORD args[7], const struct Win32Registers* load,
+                         struct Win32Registers* seen);
 
-static const char *const gprNames[4] = {"ebx", "ebp", "esi", "edi"};
+static const char* const gprNames[4] = {"ebx", "ebp", "esi", "edi"};
 
-static int CallAndCheck(void *function, const char *path, int mode, ProgressCallback progress)
+static int CallAndCheck(void* function, const char* path, int mode, ProgressCallback progress)
 {
     const DWORD args[7] = {
-        0x11111111u, 0x22222222u, 0x33333333u, (DWORD)(UINT_PTR)path,
-        0x55555555u, (DWORD)mode, (DWORD)(UINT_PTR)progress,
+        0x11111111u,
+        0x22222222u,
+        0x33333333u,
+        (DWORD)(UINT_PTR)path,
+        0x55555555u,
+        (DWORD)mode,
+        (DWORD)(UINT_PTR)progress,
     };
     struct Win32Registers load, seen;
     memset(&load, 0, sizeof load);
@@ -109,8 +113,8 @@ static int CallAndCheck(void *function, const char *path, int mode, ProgressCall
     }
     for (int i = 0; i < 4; i++) {
         if (seen.gpr[i] != load.gpr[i]) {
-            fprintf(stderr, "hostcheck: ImEx changed %s: 0x%08lx, expected 0x%08lx\n",
-                    gprNames[i], (unsigned long)seen.gpr[i], (unsigned long)load.gpr[i]);
+            fprintf(stderr, "hostcheck: ImEx changed %s: 0x%08lx, expected 0x%08lx\n", gprNames[i],
+                    (unsigned long)seen.gpr[i], (unsigned long)load.gpr[i]);
             conventionBroken = 1;
         }
     }
@@ -120,33 +124,32 @@ static int CallAndCheck(void *function, const char *path, int mode, ProgressCall
 #elif defined(__x86_64__)
 /* Register image exchanged with hostcheck_call64.S; keep the offsets in step. */
 struct Win64Registers {
-    UINT64 rspBefore;   /*   0: rsp right before the call instruction */
-    UINT64 rspAfter;    /*   8: rsp right after it returned */
-    UINT64 gpr[9];      /*  16: rbx, rbp, rdi, rsi, r12, r13, r14, r15, spare */
-    BYTE xmm[10][16];   /*  88: xmm6 .. xmm15 */
-    DWORD mxcsrBefore;  /* 248 */
-    DWORD mxcsrAfter;   /* 252 */
-    WORD fpcwBefore;    /* 256 */
-    WORD fpcwAfter;     /* 258 */
+    UINT64 rspBefore;  /*   0: rsp right before the call instruction */
+    UINT64 rspAfter;   /*   8: rsp right after it returned */
+    UINT64 gpr[9];     /*  16: rbx, rbp, rdi, rsi, r12, r13, r14, r15, spare */
+    BYTE xmm[10][16];  /*  88: xmm6 .. xmm15 */
+    DWORD mxcsrBefore; /* 248 */
+    DWORD mxcsrAfter;  /* 252 */
+    WORD fpcwBefore;   /* 256 */
+    WORD fpcwAfter;    /* 258 */
     BYTE pad[4];
 };
 
-extern int CallImExWin64(void *function, const UINT64 args[7],
-                         const struct Win64Registers *load, struct Win64Registers *seen);
+extern int CallImExWin64(void* function, const UINT64 args[7], const struct Win64Registers* load,
+                         struct Win64Registers* seen);
 
-static const char *const gprNames[8] = {"rbx", "rbp", "rdi", "rsi", "r12", "r13", "r14", "r15"};
+static const char* const gprNames[8] = {"rbx", "rbp", "rdi", "rsi", "r12", "r13", "r14", "r15"};
 
-
-static int CallAndCheck(void *function, const char *path, int mode, ProgressCallback progress)
+static int CallAndCheck(void* function, const char* path, int mode, ProgressCallback progress)
 {
     /*
      * The 32-bit arguments carry junk in their upper halves: the callee
      * may read only the low 32 bits of an int argument.
      */
     const UINT64 args[7] = {
-        0x1111111111111111ull, 0x2222222222222222ull, 0x3333333333333333ull,
-        (UINT64)(UINT_PTR)path, 0x5555555555555555ull,
-        0xA5A5A5A500000000ull | (UINT64)(UINT32)mode, (UINT64)(UINT_PTR)progress,
+        0x1111111111111111ull,      0x2222222222222222ull, 0x3333333333333333ull,
+        (UINT64)(UINT_PTR)path,     0x5555555555555555ull, 0xA5A5A5A500000000ull | (UINT64)(UINT32)mode,
+        (UINT64)(UINT_PTR)progress,
     };
     struct Win64Registers load, seen;
     memset(&load, 0, sizeof load);
@@ -166,9 +169,8 @@ static int CallAndCheck(void *function, const char *path, int mode, ProgressCall
     }
     for (int i = 0; i < 8; i++) {
         if (seen.gpr[i] != load.gpr[i]) {
-            fprintf(stderr, "hostcheck: ImEx changed %s: 0x%016llx, expected 0x%016llx\n",
-                    gprNames[i], (unsigned long long)seen.gpr[i],
-                    (unsigned long long)load.gpr[i]);
+            fprintf(stderr, "hostcheck: ImEx changed %s: 0x%016llx, expected 0x%016llx\n", gprNames[i],
+                    (unsigned long long)seen.gpr[i], (unsigned long long)load.gpr[i]);
             conventionBroken = 1;
         }
     }
@@ -185,8 +187,8 @@ static int CallAndCheck(void *function, const char *path, int mode, ProgressCall
         conventionBroken = 1;
     }
     if (seen.fpcwAfter != seen.fpcwBefore) {
-        fprintf(stderr, "hostcheck: ImEx changed the x87 control word: 0x%04x, was 0x%04x\n",
-                seen.fpcwAfter, seen.fpcwBefore);
+        fprintf(stderr, "hostcheck: ImEx changed the x87 control word: 0x%04x, was 0x%04x\n", seen.fpcwAfter,
+                seen.fpcwBefore);
         conventionBroken = 1;
     }
     return result;
@@ -208,12 +210,11 @@ struct SeenDialog {
 static struct SeenDialog seenDialogs[MAX_SEEN_DIALOGS];
 static int seenDialogCount;
 
-static void PrintUtf8Line(FILE *stream, const char *prefix, const WCHAR *text)
+static void PrintUtf8Line(FILE* stream, const char* prefix, const WCHAR* text)
 {
     char utf8[MAX_TEXT * 4];
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL);
-    if (n <= 0)
-        utf8[0] = '\0';
+    if (n <= 0) utf8[0] = '\0';
     EnterCriticalSection(&outputLock);
     fputs(prefix, stream);
     fputs(utf8, stream);
@@ -222,11 +223,10 @@ static void PrintUtf8Line(FILE *stream, const char *prefix, const WCHAR *text)
     LeaveCriticalSection(&outputLock);
 }
 
-static int HasClass(HWND window, const WCHAR *className)
+static int HasClass(HWND window, const WCHAR* className)
 {
     WCHAR name[64];
-    if (GetClassNameW(window, name, 64) == 0)
-        return 0;
+    if (GetClassNameW(window, name, 64) == 0) return 0;
     return lstrcmpiW(name, className) == 0;
 }
 
@@ -239,46 +239,39 @@ struct StaticTexts {
 /* The texts of the visible static controls, icons left out. */
 static BOOL CALLBACK CollectStatic(HWND child, LPARAM param)
 {
-    struct StaticTexts *texts = (struct StaticTexts *)param;
-    if (!HasClass(child, L"Static"))
-        return TRUE;
+    struct StaticTexts* texts = (struct StaticTexts*)param;
+    if (!HasClass(child, L"Static")) return TRUE;
     LONG style = GetWindowLongW(child, GWL_STYLE);
-    if ((style & SS_TYPEMASK) == SS_ICON)
-        return TRUE;
+    if ((style & SS_TYPEMASK) == SS_ICON) return TRUE;
     WCHAR text[MAX_TEXT];
     /* Reads the stored text without sending a message to the busy thread. */
     int n = InternalGetWindowText(child, text, MAX_TEXT);
-    if (n <= 0)
-        text[0] = L'\0';
-    if (texts->count == 0)
-        lstrcpynW(texts->first, text, MAX_TEXT);
+    if (n <= 0) text[0] = L'\0';
+    if (texts->count == 0) lstrcpynW(texts->first, text, MAX_TEXT);
     size_t used = wcslen(texts->joined);
     if (texts->count > 0 && used + 3 < MAX_TEXT) {
         wcscat(texts->joined, L" | ");
         used += 3;
     }
-    if (used < MAX_TEXT - 1)
-        wcsncat(texts->joined, text, MAX_TEXT - 1 - used);
+    if (used < MAX_TEXT - 1) wcsncat(texts->joined, text, MAX_TEXT - 1 - used);
     texts->count++;
     return TRUE;
 }
 
-static void NoteDialog(HWND window, const WCHAR *text)
+static void NoteDialog(HWND window, const WCHAR* text)
 {
     for (int i = 0; i < seenDialogCount; i++)
-        if (seenDialogs[i].window == window && wcscmp(seenDialogs[i].text, text) == 0)
-            return;
+        if (seenDialogs[i].window == window && wcscmp(seenDialogs[i].text, text) == 0) return;
     int slot = seenDialogCount < MAX_SEEN_DIALOGS ? seenDialogCount++ : MAX_SEEN_DIALOGS - 1;
     seenDialogs[slot].window = window;
     lstrcpynW(seenDialogs[slot].text, text, MAX_TEXT);
     PrintUtf8Line(stderr, "hostcheck: dialog: ", text);
 }
 
-static void AnswerBox(HWND box, const WCHAR *text)
+static void AnswerBox(HWND box, const WCHAR* text)
 {
     WCHAR caption[MAX_TEXT];
-    if (InternalGetWindowText(box, caption, MAX_TEXT) <= 0)
-        caption[0] = L'\0';
+    if (InternalGetWindowText(box, caption, MAX_TEXT) <= 0) caption[0] = L'\0';
     WCHAR line[MAX_TEXT * 2 + 4];
     lstrcpynW(line, caption, MAX_TEXT);
     wcscat(line, L" | ");
@@ -290,8 +283,7 @@ static void AnswerBox(HWND box, const WCHAR *text)
     HWND ok = GetDlgItem(box, IDOK);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)ok);
     for (int waited = 0; waited < 5000; waited += WATCH_INTERVAL_MS) {
-        if (!IsWindow(box) || !IsWindowVisible(box))
-            return;
+        if (!IsWindow(box) || !IsWindowVisible(box)) return;
         Sleep(WATCH_INTERVAL_MS);
     }
     fprintf(stderr, "hostcheck: a box did not close on OK within 5 s\n");
@@ -303,13 +295,11 @@ static BOOL CALLBACK InspectWindow(HWND window, LPARAM param)
     (void)param;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || !HasClass(window, L"#32770"))
-        return TRUE;
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || !HasClass(window, L"#32770")) return TRUE;
     struct StaticTexts texts;
     memset(&texts, 0, sizeof texts);
     EnumChildWindows(window, CollectStatic, (LPARAM)&texts);
-    if (texts.count == 0)
-        return TRUE;
+    if (texts.count == 0) return TRUE;
     HWND ok = GetDlgItem(window, IDOK);
     if (ok != NULL && HasClass(ok, L"Button")) {
         AnswerBox(window, texts.first);
@@ -331,7 +321,7 @@ static DWORD WINAPI WatchBoxes(LPVOID unused)
 
 /* ---- main ------------------------------------------------------------- */
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 3 || argc > 5) {
         fprintf(stderr, "usage: hostcheck DLL_PATH RECORD_FILE [MODE [CALLS]]\n");
@@ -347,15 +337,13 @@ int main(int argc, char **argv)
 
     HMODULE module = LoadLibraryA(argv[1]);
     if (module == NULL) {
-        fprintf(stderr, "hostcheck: LoadLibraryA(%s) failed, error %lu\n", argv[1],
-                (unsigned long)GetLastError());
+        fprintf(stderr, "hostcheck: LoadLibraryA(%s) failed, error %lu\n", argv[1], (unsigned long)GetLastError());
         return 1;
     }
     FARPROC byName = GetProcAddress(module, "ImEx");
     FARPROC byOrdinal = GetProcAddress(module, MAKEINTRESOURCEA(1));
     if (byName == NULL || byOrdinal == NULL || byName != byOrdinal) {
-        fprintf(stderr, "hostcheck: ImEx by name %p, by ordinal 1 %p\n", (void *)byName,
-                (void *)byOrdinal);
+        fprintf(stderr, "hostcheck: ImEx by name %p, by ordinal 1 %p\n", (void*)byName, (void*)byOrdinal);
         FreeLibrary(module);
         return 1;
     }
@@ -365,11 +353,9 @@ int main(int argc, char **argv)
      * that on x86_64 a pointer cut to 32 bits no longer reaches it.
      */
     size_t pathSize = strlen(argv[2]) + 1;
-    char *path = VirtualAlloc(NULL, pathSize, MEM_COMMIT | MEM_RESERVE | MEM_TOP_DOWN,
-                              PAGE_READWRITE);
+    char* path = VirtualAlloc(NULL, pathSize, MEM_COMMIT | MEM_RESERVE | MEM_TOP_DOWN, PAGE_READWRITE);
     if (path == NULL) {
-        fprintf(stderr, "hostcheck: VirtualAlloc for the path failed, error %lu\n",
-                (unsigned long)GetLastError());
+        fprintf(stderr, "hostcheck: VirtualAlloc for the path failed, error %lu\n", (unsigned long)GetLastError());
         return 1;
     }
     memcpy(path, argv[2], pathSize);
@@ -377,15 +363,14 @@ int main(int argc, char **argv)
     callerThread = GetCurrentThreadId();
     HANDLE watcher = CreateThread(NULL, 0, WatchBoxes, NULL, 0, NULL);
     if (watcher == NULL) {
-        fprintf(stderr, "hostcheck: cannot start the box watcher, error %lu\n",
-                (unsigned long)GetLastError());
+        fprintf(stderr, "hostcheck: cannot start the box watcher, error %lu\n", (unsigned long)GetLastError());
         return 1;
     }
 
     int ok = 1;
     for (int call = 0; call < calls; call++) {
         reports = 0;
-        int result = CallAndCheck((void *)byName, path, mode, RecordProgress);
+        int result = CallAndCheck((void*)byName, path, mode, RecordProgress);
         EnterCriticalSection(&outputLock);
         printf("callbacks:");
         for (int i = 0; i < reports; i++)
@@ -402,20 +387,16 @@ int main(int argc, char **argv)
     }
     CloseHandle(watcher);
 
-    if (conventionBroken)
-        ok = 0;
+    if (conventionBroken) ok = 0;
     if (reportsOffThread != 0) {
-        fprintf(stderr, "hostcheck: %d progress report(s) came on another thread\n",
-                reportsOffThread);
+        fprintf(stderr, "hostcheck: %d progress report(s) came on another thread\n", reportsOffThread);
         ok = 0;
     }
     if (reportsDropped != 0) {
-        fprintf(stderr, "hostcheck: %d progress report(s) beyond %d not printed\n",
-                reportsDropped, MAX_REPORTS);
+        fprintf(stderr, "hostcheck: %d progress report(s) beyond %d not printed\n", reportsDropped, MAX_REPORTS);
         ok = 0;
     }
-    if (boxesStuck != 0)
-        ok = 0;
+    if (boxesStuck != 0) ok = 0;
     FreeLibrary(module);
     return ok ? 0 : 1;
 }

@@ -83,12 +83,10 @@ TEST(BuildFrame, StuffsSpecialBytesInPayloadAndFcs)
     int found = 0;
     for (uint32_t v = 0; v < 70000 && found < 2; ++v) {
         Bytes p = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16)};
-        if (p[0] == 0x7E || p[0] == 0x7D || p[1] == 0x7E || p[1] == 0x7D || p[2] == 0x7E || p[2] == 0x7D)
-            continue;
+        if (p[0] == 0x7E || p[0] == 0x7D || p[1] == 0x7E || p[1] == 0x7D || p[2] == 0x7E || p[2] == 0x7D) continue;
         uint16_t f = MakeFcs(p.data(), p.size());
         uint8_t lo = f & 0xFF, hi = f >> 8;
-        if (lo != 0x7E && lo != 0x7D && hi != 0x7E && hi != 0x7D)
-            continue;
+        if (lo != 0x7E && lo != 0x7D && hi != 0x7E && hi != 0x7D) continue;
         Bytes wire2 = BuiltFrame(p);
         EXPECT_EQ(wire2.size(), 1 + 3 + 2 + (lo == 0x7E || lo == 0x7D) + (hi == 0x7E || hi == 0x7D) + 1u);
         for (size_t k = 1; k + 1 < wire2.size(); ++k)
@@ -339,8 +337,7 @@ TEST(FrameReceiver, RandomRoundTripsAndSingleByteCorruption)
         // 16-bit FCS catches every burst under 17 bits.
         size_t at = 1 + rng() % (wire.size() - 2);
         uint8_t flip = static_cast<uint8_t>(1 + rng() % 255);
-        if (wire[at] == 0x7D || (wire[at] ^ flip) == 0x7E || (wire[at] ^ flip) == 0x7D)
-            continue;
+        if (wire[at] == 0x7D || (wire[at] ^ flip) == 0x7E || (wire[at] ^ flip) == 0x7D) continue;
         wire[at] ^= flip;
         int badBefore = c.bad;
         c.Feed(wire);

@@ -7,7 +7,7 @@
  */
 #include "imex.h"
 
-__declspec(dllimport) char *__stdcall GetCommandLineA(void);
+__declspec(dllimport) char* __stdcall GetCommandLineA(void);
 __declspec(dllimport) void __stdcall ExitProcess(unsigned int code);
 
 static int reports, reportedCount, progressBroken;
@@ -15,21 +15,18 @@ static int reports, reportedCount, progressBroken;
 static void IMEX_CALL CountProgress(int block, int blockCount)
 {
     reports++;
-    if (block != reports || (reports > 1 && blockCount != reportedCount))
-        progressBroken = 1;
+    if (block != reports || (reports > 1 && blockCount != reportedCount)) progressBroken = 1;
     reportedCount = blockCount;
 }
 
 /* Past one argument, quoted or not, and the spaces after it. */
-static char *SkipArgument(char *p)
+static char* SkipArgument(char* p)
 {
     char end = ' ';
-    if (*p == '"')
-        end = *p++;
+    if (*p == '"') end = *p++;
     while (*p != '\0' && *p != end)
         p++;
-    if (*p == '"')
-        p++;
+    if (*p == '"') p++;
     while (*p == ' ')
         p++;
     return p;
@@ -37,7 +34,7 @@ static char *SkipArgument(char *p)
 
 void __stdcall HostStart(void)
 {
-    char *p = SkipArgument(GetCommandLineA());
+    char* p = SkipArgument(GetCommandLineA());
     int mode = 0;
     for (; *p >= '0' && *p <= '9'; p++)
         mode = mode * 10 + (*p - '0');

@@ -14,18 +14,15 @@ public:
     bool FindBlockStart()
     {
         uint8_t window[4];
-        if (input.ReadAt(position, window, 4) != 4)
-            return false;
+        if (input.ReadAt(position, window, 4) != 4) return false;
         for (;;) {
-            if (std::memcmp(window, TRAILER_MAGIC, 4) == 0)
-                return false;
+            if (std::memcmp(window, TRAILER_MAGIC, 4) == 0) return false;
             if (std::memcmp(window, BLOCK_START_MARK, 4) == 0) {
                 position += 4;
                 return true;
             }
             ++position;
-            if (input.ReadAt(position, window, 4) != 4)
-                return false;
+            if (input.ReadAt(position, window, 4) != 4) return false;
         }
     }
 
@@ -71,18 +68,15 @@ ByteWiseResult ReadByteWise(const char* path, int32_t blockCount)
 {
     ByteWiseResult result;
     FileInput input;
-    if (!input.Open(path))
-        return result;
+    if (!input.Open(path)) return result;
     ByteWiseWalk walk(input);
     for (int32_t block = 0; block < blockCount; ++block) {
-        if (!walk.FindBlockStart())
-            return result;
+        if (!walk.FindBlockStart()) return result;
         result.countedEntries += walk.ReadBlockHeader();
     }
     walk.position = 0;
     for (int32_t block = 0; block < blockCount; ++block) {
-        if (!walk.FindBlockStart())
-            return result;
+        if (!walk.FindBlockStart()) return result;
         int32_t entries = walk.ReadBlockHeader();
         result.entryCounts.push_back(entries);
         walk.position += 5;

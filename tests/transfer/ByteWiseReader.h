@@ -20,7 +20,7 @@ struct ByteWiseResult {
     int32_t countedEntries = 0;        // totalEntries after the counting pass
     std::vector<int32_t> entryCounts;  // per block, filling pass
     std::vector<int64_t> positionsAfterEntries;
-    std::vector<ByteWiseSlot> slots;   // texts as they land in a slot field
+    std::vector<ByteWiseSlot> slots;  // texts as they land in a slot field
 };
 
 ByteWiseResult ReadByteWise(const char* path, int32_t blockCount);

@@ -27,8 +27,7 @@ public:
         events.push_back("connect " + portName);
         size_t attempt = connectAttempts++;
         SetConnected(attempt < connectAnswers.size() && connectAnswers[attempt]);
-        if (onConnect)
-            onConnect();
+        if (onConnect) onConnect();
     }
     void RunTransferDialog(int32_t percent, int32_t dataLength, const uint8_t* data) override
     {

@@ -22,8 +22,7 @@ bool FileInput::Open(const char* path) noexcept
 {
     Close();
     // Like a file opened with no sharing: one opener at a time.
-    if (path == nullptr || memoryHeld)
-        return false;
+    if (path == nullptr || memoryHeld) return false;
     memoryHeld = true;
     handle = 1;
     open = true;
@@ -32,25 +31,21 @@ bool FileInput::Open(const char* path) noexcept
 
 void FileInput::Close() noexcept
 {
-    if (open)
-        memoryHeld = false;
+    if (open) memoryHeld = false;
     open = false;
 }
 
 bool FileInput::Size(int64_t& size) noexcept
 {
-    if (!open)
-        return false;
+    if (!open) return false;
     size = static_cast<int64_t>(memorySize);
     return true;
 }
 
 int32_t FileInput::ReadAt(int64_t offset, void* buffer, int32_t count) noexcept
 {
-    if (!open || offset < 0 || count < 0)
-        return -1;
-    if (static_cast<uint64_t>(offset) >= memorySize)
-        return 0;
+    if (!open || offset < 0 || count < 0) return -1;
+    if (static_cast<uint64_t>(offset) >= memorySize) return 0;
     size_t available = memorySize - static_cast<size_t>(offset);
     size_t taken = available < static_cast<size_t>(count) ? available : static_cast<size_t>(count);
     std::memcpy(buffer, memoryData + offset, taken);

@@ -88,11 +88,18 @@ TEST(RecordPayload, ExampleBlockGivesSeventeenBytes)
 
 TEST(RecordPayload, EveryCodeLandsInItsField)
 {
-    Assembly block({{"00", "n", "name"}, {"15", "c", "company"}, {"16", "d", "dept"}, {"13", "p", "13x"},
-                    {"10", "p", "10x"}, {"11", "p", "11x"}, {"12", "p", "12x"}, {"61", "e", "a@b.c"},
-                    {"60", "a", "addr"}, {"80", "Note", "hi"}});
-    const std::vector<std::string> expected = {"name", "", "company", "dept", "13x", "10x", "11x", "12x",
-                                               "a@b.c", "addr", "Note:hi\r\n"};
+    Assembly block({{"00", "n", "name"},
+                    {"15", "c", "company"},
+                    {"16", "d", "dept"},
+                    {"13", "p", "13x"},
+                    {"10", "p", "10x"},
+                    {"11", "p", "11x"},
+                    {"12", "p", "12x"},
+                    {"61", "e", "a@b.c"},
+                    {"60", "a", "addr"},
+                    {"80", "Note", "hi"}});
+    const std::vector<std::string> expected = {"name", "",    "company", "dept", "13x",        "10x",
+                                               "11x",  "12x", "a@b.c",   "addr", "Note:hi\r\n"};
     for (int field = 0; field < RECORD_FIELD_COUNT; ++field)
         EXPECT_EQ(block.Field(field), expected[field]) << field;
 }

@@ -63,8 +63,7 @@ TEST(RecordFieldTable, EachCodeFillsTheFieldItNamesAndNoOther)
 TEST(RecordFieldTable, OnlyTheEmailFieldTestsItsValue)
 {
     for (const FieldCode& code : FIELD_CODES) {
-        if (code.field == NO_FIELD)
-            continue;
+        if (code.field == NO_FIELD) continue;
         const std::string want = code.field == FIELD_EMAIL ? "" : "not an address";
         EXPECT_EQ(AssembleOne(code.code, "not an address")[code.field], want) << "code " << code.code;
     }
@@ -80,8 +79,7 @@ Fields Split(const Bytes& data)
 TEST(RecordPayloadSplit, ExamplePayloadSplitsIntoNameAndPhone)
 {
     // Field 0 "Li", field 7 "123"; the counted length leaves the closing NUL out.
-    const Bytes data = {0x4C, 0x69, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                        0x00, 0x31, 0x32, 0x33, 0x00, 0x00, 0x00, 0x00};
+    const Bytes data = {0x4C, 0x69, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x31, 0x32, 0x33, 0x00, 0x00, 0x00, 0x00};
     Fields want;
     want[0] = "Li";
     want[7] = "123";

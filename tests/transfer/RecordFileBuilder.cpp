@@ -43,8 +43,7 @@ RecordFileBuilder& RecordFileBuilder::RawBlock(int32_t bodyLength, int32_t entry
     bytes += LittleEndian32(entryCount);
     bytes += '\0';
     bytes += body;
-    if (withEndMark)
-        bytes += std::string("\x44\x55\xBB\xAA", 4);
+    if (withEndMark) bytes += std::string("\x44\x55\xBB\xAA", 4);
     ++blocks;
     return *this;
 }
@@ -59,12 +58,13 @@ TempFile::TempFile(const std::string& contents)
     const char* dir = std::getenv("TMPDIR");
     std::string pattern = std::string(dir != nullptr ? dir : "/tmp") + "/recfileXXXXXX";
     int fd = ::mkstemp(&pattern[0]);
-    if (fd < 0)
-        std::abort();
-    if (::write(fd, contents.data(), contents.size()) != static_cast<ssize_t>(contents.size()))
-        std::abort();
+    if (fd < 0) std::abort();
+    if (::write(fd, contents.data(), contents.size()) != static_cast<ssize_t>(contents.size())) std::abort();
     ::close(fd);
     path = pattern;
 }
 
-TempFile::~TempFile() { std::remove(path.c_str()); }
+TempFile::~TempFile()
+{
+    std::remove(path.c_str());
+}

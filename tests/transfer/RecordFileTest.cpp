@@ -43,8 +43,7 @@ void ReadRecordFile(const std::string& bytes, ReadOutcome& out)
     auto reader = std::make_unique<RecordFile>();
     out.checkResult = reader->CheckTrailer(file.Path(), out.blockCount);
     out.problem = reader->Problem();
-    if (out.checkResult != IMEX_RESULT_OK)
-        return;
+    if (out.checkResult != IMEX_RESULT_OK) return;
     ASSERT_TRUE(reader->Open(file.Path()));
     out.counted = true;
     for (int32_t b = 0; b < out.blockCount && out.counted; ++b)
@@ -56,8 +55,7 @@ void ReadRecordFile(const std::string& bytes, ReadOutcome& out)
         out.filled = true;
         for (int32_t b = 0; b < out.blockCount && out.filled; ++b) {
             out.filled = reader->FindBlockStart() && reader->ReadBlockHeader() && reader->ReadBlockEntries(out.table);
-            if (out.filled)
-                out.positionsAfterEntries.push_back(reader->Position());
+            if (out.filled) out.positionsAfterEntries.push_back(reader->Position());
         }
     }
     out.problem = reader->Problem();
@@ -114,7 +112,8 @@ TEST(RecordFileLayout, StartMarkOverlappingAnEarlierCandidateIsFound)
 
 TEST(RecordFileLayout, EmptyBlockHasNoSlotAndTheNextBlockKeepsItsEntries)
 {
-    std::string bytes = RecordFileBuilder().Block({}).Junk("zz").Block({{"00", "", "Li"}, {"12", "Tel", "123"}}).Finish();
+    std::string bytes =
+        RecordFileBuilder().Block({}).Junk("zz").Block({{"00", "", "Li"}, {"12", "Tel", "123"}}).Finish();
     ReadOutcome out;
     ReadRecordFile(bytes, out);
     ASSERT_TRUE(out.filled);
@@ -124,7 +123,8 @@ TEST(RecordFileLayout, EmptyBlockHasNoSlotAndTheNextBlockKeepsItsEntries)
 
 TEST(RecordFileLayout, OnlyTheAnnouncedBlocksAreRead)
 {
-    std::string bytes = RecordFileBuilder().Block({{"00", "", "A"}}).Block({{"00", "", "B"}}).Junk("\x01\x02").Finish(1);
+    std::string bytes =
+        RecordFileBuilder().Block({{"00", "", "A"}}).Block({{"00", "", "B"}}).Junk("\x01\x02").Finish(1);
     ReadOutcome out;
     ReadRecordFile(bytes, out);
     ASSERT_TRUE(out.filled);
@@ -176,7 +176,8 @@ TEST(RecordFileStrings, LongStringsAreCutWithoutSplittingADoubleByteCharacter)
     for (int i = 0; i < 200; ++i)
         manyChinese += "\xCE\xC4";
     ReadOutcome out;
-    ReadRecordFile(RecordFileBuilder().Block({{ascii, evenChinese, oddChinese}, {"00", manyChinese, ""}}).Finish(), out);
+    ReadRecordFile(RecordFileBuilder().Block({{ascii, evenChinese, oddChinese}, {"00", manyChinese, ""}}).Finish(),
+                   out);
     ASSERT_TRUE(out.filled);
     const RecordSlot* slots = out.table.Slots();
     EXPECT_EQ(std::string(slots[0].fieldCode), std::string(255, 'a'));
@@ -219,25 +220,31 @@ TEST(RecordFileBroken, StructuralFaultsAreFoundBeforeAnyRecordIsAssembled)
     const std::string goodBody = EncodeEntries({{"00", "", "Li"}});
     const int32_t goodLength = static_cast<int32_t>(goodBody.size() + 5);
     const std::vector<BrokenCase> cases = {
-        {"fewer blocks than announced", RecordFileBuilder().Block({{"00", "", "A"}}).Finish(2), FileProblem::BLOCKS_MISSING},
+        {"fewer blocks than announced", RecordFileBuilder().Block({{"00", "", "A"}}).Finish(2),
+         FileProblem::BLOCKS_MISSING},
         {"no block at all", RecordFileBuilder().Junk("abc").Finish(1), FileProblem::BLOCKS_MISSING},
-        {"trailer magic in the junk", RecordFileBuilder().Junk("\xFF\xAA\xFF\xBB").Block({}).Finish(1), FileProblem::BLOCKS_MISSING},
+        {"trailer magic in the junk", RecordFileBuilder().Junk("\xFF\xAA\xFF\xBB").Block({}).Finish(1),
+         FileProblem::BLOCKS_MISSING},
         {"start mark inside the trailer", RecordFileBuilder().Junk("ab").Finish(static_cast<int32_t>(0x4455BBAA)),
          FileProblem::BLOCKS_MISSING},
         {"body length below 5", RecordFileBuilder().RawBlock(4, 0, "").Finish(), FileProblem::BAD_BODY_LENGTH},
         {"negative body length", RecordFileBuilder().RawBlock(-20, 0, "").Finish(), FileProblem::BAD_BODY_LENGTH},
-        {"negative entry count", RecordFileBuilder().RawBlock(goodLength, -1, goodBody).Finish(), FileProblem::BAD_ENTRY_COUNT},
+        {"negative entry count", RecordFileBuilder().RawBlock(goodLength, -1, goodBody).Finish(),
+         FileProblem::BAD_ENTRY_COUNT},
         {"end mark missing", RecordFileBuilder().RawBlock(goodLength, 1, goodBody, false).Junk("xxxxxxxx").Finish(),
          FileProblem::NO_END_MARK},
         {"end mark misplaced", RecordFileBuilder().RawBlock(goodLength + 1, 1, goodBody).Junk("xxxx").Finish(),
          FileProblem::NO_END_MARK},
-        {"body length past the trailer", RecordFileBuilder().RawBlock(0x7FFFFFFF, 1, goodBody).Finish(), FileProblem::NO_END_MARK},
-        {"header cut by the trailer", RecordFileBuilder().Junk("\xAA\xBB\x55\x44\x05\x00").Finish(1), FileProblem::NO_END_MARK},
+        {"body length past the trailer", RecordFileBuilder().RawBlock(0x7FFFFFFF, 1, goodBody).Finish(),
+         FileProblem::NO_END_MARK},
+        {"header cut by the trailer", RecordFileBuilder().Junk("\xAA\xBB\x55\x44\x05\x00").Finish(1),
+         FileProblem::NO_END_MARK},
         {"count far beyond the body", RecordFileBuilder().RawBlock(goodLength, 1000, goodBody).Finish(),
          FileProblem::ENTRIES_PAST_END_MARK},
         {"count one beyond the entries", RecordFileBuilder().RawBlock(goodLength, 2, goodBody).Finish(),
          FileProblem::ENTRIES_PAST_END_MARK},
-        {"string without terminator", RecordFileBuilder().RawBlock(goodLength, 1, goodBody.substr(0, goodBody.size() - 1) + "x").Finish(),
+        {"string without terminator",
+         RecordFileBuilder().RawBlock(goodLength, 1, goodBody.substr(0, goodBody.size() - 1) + "x").Finish(),
          FileProblem::UNTERMINATED_STRING},
     };
     for (const BrokenCase& broken : cases) {
@@ -263,9 +270,10 @@ TEST(RecordFileBroken, ProblemOffsetsPointAtTheFault)
 // marks included) and strings up to 300 bytes.
 std::string RandomRecordFile(std::mt19937& random, int32_t& blockCount)
 {
-    const std::vector<std::string> junkPieces = {std::string("\xAA", 1), std::string("\xAA\xBB", 2),
-                                                 std::string("\xAA\xBB\x55", 3), std::string("\xFF\xAA\xFF", 3),
-                                                 std::string("\x44\x55\xBB\xAA", 4), "q", std::string("\xFF", 1)};
+    const std::vector<std::string> junkPieces = {
+        std::string("\xAA", 1),         std::string("\xAA\xBB", 2),         std::string("\xAA\xBB\x55", 3),
+        std::string("\xFF\xAA\xFF", 3), std::string("\x44\x55\xBB\xAA", 4), "q",
+        std::string("\xFF", 1)};
     auto randomText = [&](size_t maxLength) {
         std::string text(std::uniform_int_distribution<size_t>(0, maxLength)(random), '\0');
         for (char& c : text)
@@ -282,12 +290,12 @@ std::string RandomRecordFile(std::mt19937& random, int32_t& blockCount)
             int pieces = std::uniform_int_distribution<int>(0, 4)(random);
             for (int p = 0; p < pieces; ++p)
                 junk += junkPieces[std::uniform_int_distribution<size_t>(0, junkPieces.size() - 1)(random)];
-        } while (junk.find("\xAA\xBB\x55\x44") != std::string::npos || junk.find("\xFF\xAA\xFF\xBB") != std::string::npos);
+        } while (junk.find("\xAA\xBB\x55\x44") != std::string::npos ||
+                 junk.find("\xFF\xAA\xFF\xBB") != std::string::npos);
         // The literal walk resumes at the count field and reads the end mark
         // again; junk that completes a start mark with its last byte would
         // make it see a block that is not there.
-        if (junk.compare(0, 3, std::string("\xBB\x55\x44", 3)) == 0)
-            junk.insert(0, "q");
+        if (junk.compare(0, 3, std::string("\xBB\x55\x44", 3)) == 0) junk.insert(0, "q");
         builder.Junk(junk);
         std::vector<TestEntry> entries;
         int count = std::uniform_int_distribution<int>(0, 6)(random);
@@ -311,8 +319,7 @@ TEST(RecordFileBuffering, BufferedReaderMatchesTheByteWiseWalk)
         ReadRecordFile(bytes, out);
         ASSERT_EQ(out.filled, expected.complete) << "round " << round << ": " << FileProblemText(out.problem) << " at "
                                                  << out.problemOffset << " of " << bytes.size();
-        if (!expected.complete)
-            continue;
+        if (!expected.complete) continue;
         ++compared;
         EXPECT_EQ(out.countedEntries, expected.countedEntries);
         EXPECT_EQ(out.positionsAfterEntries, expected.positionsAfterEntries) << "round " << round;

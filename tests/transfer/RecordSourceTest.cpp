@@ -46,8 +46,7 @@ SourceRead ReadThroughSource(const char* path, size_t maxTableSlots = MAX_TABLE_
     SourceRead out;
     out.result = source.Load(path);
     out.blockCount = source.BlockCount();
-    if (out.result != IMEX_RESULT_OK)
-        return out;
+    if (out.result != IMEX_RESULT_OK) return out;
     auto record = std::make_unique<RecordView>();
     source.StartRecords();
     while (source.NextRecord(*record)) {
@@ -132,8 +131,7 @@ std::string RandomFile(std::mt19937& rng)
     RecordFileBuilder builder;
     const int blockCount = blocks(rng);
     for (int b = 0; b < blockCount; ++b) {
-        if (coin(rng) == 0)
-            builder.Junk(RandomText(rng, 20));
+        if (coin(rng) == 0) builder.Junk(RandomText(rng, 20));
         std::vector<TestEntry> list;
         const int entryCount = entries(rng);
         for (int e = 0; e < entryCount; ++e)
@@ -202,7 +200,11 @@ TEST(RecordSourceAgainstDriver, BrokenFilesGiveTheSameResultThroughBoth)
         RecordFileBuilder(good).RawBlock(3, 0, "").Finish(),                // body length below 5
         RecordFileBuilder(good).RawBlock(length, -1, body).Finish(),        // negative entry count
         RecordFileBuilder(good).RawBlock(length, 1, body, false).Finish(),  // no end mark
-        RecordFileBuilder(good).RawBlock(10, 1, "00\xFF" "ab").Finish(),   // unterminated label
+        RecordFileBuilder(good)
+            .RawBlock(10, 1,
+                      "00\xFF"
+                      "ab")
+            .Finish(),  // unterminated label
     };
     for (const std::string& bytes : broken) {
         TempFile records(bytes);
@@ -220,7 +222,8 @@ TEST(RecordSourceAgainstDriver, BrokenFilesGiveTheSameResultThroughBoth)
 
 TEST(RecordSourceAgainstDriver, TableThatCannotBeAllocatedGivesFourThroughBoth)
 {
-    const std::string bytes = RecordFileBuilder().Block({{"00", "", "A"}, {"12", "", "1"}}).Block({{"13", "", "3"}}).Finish();
+    const std::string bytes =
+        RecordFileBuilder().Block({{"00", "", "A"}, {"12", "", "1"}}).Block({{"13", "", "3"}}).Finish();
     TempFile records(bytes);
     const SourceRead read = ReadThroughSource(records.Path(), 2);
     EXPECT_EQ(read.result, IMEX_RESULT_NO_MEMORY);
@@ -255,7 +258,9 @@ TEST(RecordSourceBlocks, EachBlockCarriesItsOffsetAndItsOwnEntries)
     EXPECT_TRUE(read.blocks[1].entries.empty());
     EXPECT_EQ(read.blocks[2].entries, std::vector<std::string>({"13|x|3"}));
     // The one-block example's record: field 0 Li, field 7 123.
-    EXPECT_EQ(read.blocks[0].payload, std::string("Li\0\0\0\0\0\0\0" "123\0\0\0\0", 16));
+    EXPECT_EQ(read.blocks[0].payload, std::string("Li\0\0\0\0\0\0\0"
+                                                  "123\0\0\0\0",
+                                                  16));
     EXPECT_EQ(read.blocks[1].payload, std::string(11, '\0'));
 }
 

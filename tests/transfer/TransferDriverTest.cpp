@@ -23,8 +23,7 @@ struct Progress {
     {
         Progress* self = static_cast<Progress*>(context);
         self->host->events.push_back("progress " + std::to_string(block) + "/" + std::to_string(blockCount));
-        if (self->hook)
-            self->hook(block, blockCount);
+        if (self->hook) self->hook(block, blockCount);
     }
 };
 
@@ -166,8 +165,7 @@ TEST_F(TransferDriverTest, LostConnectionGivesSixAfterTheRecordsBefore)
 {
     TempFile records(ThreeBlockFile());
     progress.hook = [&](int32_t block, int32_t) {
-        if (block == 2)
-            host.SetConnected(false);
+        if (block == 2) host.SetConnected(false);
     };
     EXPECT_EQ(Run(records.Path()), IMEX_RESULT_NOT_CONNECTED);
     EXPECT_EQ(host.events, Events({"create", "connect COM1", "progress 1/3", "send 33", "progress 2/3", "destroy"}));
@@ -208,15 +206,13 @@ TEST_F(TransferDriverTest, CallsMadeWhileRunningAreRefusedWithOne)
     TempFile records(ThreeBlockFile());
     std::vector<int32_t> nested;
     progress.hook = [&](int32_t block, int32_t) {
-        if (block != 1)
-            return;
+        if (block != 1) return;
         FakeHost other;
         RecordFile otherFile;
         nested.push_back(RunImEx(other, otherFile, records.Path(), TRANSFER_MODE, nullptr, nullptr));
         nested.push_back(RunImEx(host, *file, records.Path(), TRANSFER_MODE, nullptr, nullptr));
-        std::thread elsewhere([&] {
-            nested.push_back(RunImEx(other, otherFile, records.Path(), TRANSFER_MODE, nullptr, nullptr));
-        });
+        std::thread elsewhere(
+            [&] { nested.push_back(RunImEx(other, otherFile, records.Path(), TRANSFER_MODE, nullptr, nullptr)); });
         elsewhere.join();
         // A refused mode answers 0 as always, running transfer or not.
         nested.push_back(RunImEx(other, otherFile, records.Path(), 2, nullptr, nullptr));
@@ -256,8 +252,8 @@ TEST_F(SendRecordTest, SevenRecordsShowTheirPercentages)
     host.recordTotal = 7;
     for (int i = 0; i < 7; ++i)
         ASSERT_TRUE(host.SendRecord());
-    EXPECT_EQ(host.events, std::vector<std::string>({"send 14", "send 28", "send 42", "send 57", "send 71",
-                                                     "send 85", "send 100"}));
+    EXPECT_EQ(host.events,
+              std::vector<std::string>({"send 14", "send 28", "send 42", "send 57", "send 71", "send 85", "send 100"}));
 }
 
 TEST_F(SendRecordTest, ExtremeCountersNeitherOverflowNorDivideByZero)

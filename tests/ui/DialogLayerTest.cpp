@@ -27,14 +27,17 @@ public:
     int destroyCalls = 0;
 
 protected:
-    BOOL OnInitDialog() override {
+    BOOL OnInitDialog() override
+    {
         if (onInit) onInit(*this);
         return TRUE;
     }
-    void OnLinkDone(WPARAM wParam, LPARAM lParam) override {
+    void OnLinkDone(WPARAM wParam, LPARAM lParam) override
+    {
         if (onLinkDone) onLinkDone(*this, wParam, lParam);
     }
-    void OnTimer(UINT_PTR) override {
+    void OnTimer(UINT_PTR) override
+    {
         if (onTimer) onTimer(*this);
     }
     void OnDestroy() override { ++destroyCalls; }
@@ -42,7 +45,8 @@ protected:
 
 constexpr UINT_PTR TEST_TIMER = 77;
 
-TEST(ModalDialog, EndDialogDuringInitialisationGivesTheCode) {
+TEST(ModalDialog, EndDialogDuringInitialisationGivesTheCode)
+{
     ScriptedDialog dialog;
     bool wasVisible = true;
     dialog.onInit = [&](ScriptedDialog& d) {
@@ -55,7 +59,8 @@ TEST(ModalDialog, EndDialogDuringInitialisationGivesTheCode) {
     EXPECT_EQ(dialog.GetHwnd(), nullptr);
 }
 
-TEST(ModalDialog, DefaultCommandsEndWithOneAndTwo) {
+TEST(ModalDialog, DefaultCommandsEndWithOneAndTwo)
+{
     for (WORD command : {static_cast<WORD>(IDOK), static_cast<WORD>(IDCANCEL)}) {
         ScriptedDialog dialog;
         dialog.onInit = [command](ScriptedDialog& d) {
@@ -65,7 +70,8 @@ TEST(ModalDialog, DefaultCommandsEndWithOneAndTwo) {
     }
 }
 
-TEST(ModalDialog, EnterAndEscapeEndWithOneAndTwo) {
+TEST(ModalDialog, EnterAndEscapeEndWithOneAndTwo)
+{
     for (WPARAM key : {static_cast<WPARAM>(VK_RETURN), static_cast<WPARAM>(VK_ESCAPE)}) {
         ScriptedDialog dialog;
         dialog.onInit = [key](ScriptedDialog& d) { PostMessageW(d.GetHwnd(), WM_KEYDOWN, key, 0); };
@@ -73,13 +79,15 @@ TEST(ModalDialog, EnterAndEscapeEndWithOneAndTwo) {
     }
 }
 
-TEST(ModalDialog, CloseRequestCancelsByDefault) {
+TEST(ModalDialog, CloseRequestCancelsByDefault)
+{
     ScriptedDialog dialog;
     dialog.onInit = [](ScriptedDialog& d) { PostMessageW(d.GetHwnd(), WM_CLOSE, 0, 0); };
     EXPECT_EQ(dialog.DoModal(), 2);
 }
 
-TEST(ModalDialog, LinkDonePostedFromAnotherThreadReachesTheHandler) {
+TEST(ModalDialog, LinkDonePostedFromAnotherThreadReachesTheHandler)
+{
     ScriptedDialog dialog;
     std::thread worker;
     WPARAM seenW = 0;
@@ -102,16 +110,15 @@ TEST(ModalDialog, LinkDonePostedFromAnotherThreadReachesTheHandler) {
     EXPECT_EQ(handlerThread, GetCurrentThreadId());
 }
 
-TEST(ModalDialog, IsCentredOnTheWorkAreaWhenTheOwnerIsHidden) {
+TEST(ModalDialog, IsCentredOnTheWorkAreaWhenTheOwnerIsHidden)
+{
     ScriptedDialog host(HOST_DIALOG_TEMPLATE);
     ASSERT_TRUE(host.Create());
     ASSERT_FALSE(IsWindowVisible(host.GetHwnd()));
     ScriptedDialog dialog;
     RECT shown = {};
     HWND owner = nullptr;
-    dialog.onInit = [&](ScriptedDialog& d) {
-        SetTimer(d.GetHwnd(), TEST_TIMER, 10, nullptr);
-    };
+    dialog.onInit = [&](ScriptedDialog& d) { SetTimer(d.GetHwnd(), TEST_TIMER, 10, nullptr); };
     dialog.onTimer = [&](ScriptedDialog& d) {
         KillTimer(d.GetHwnd(), TEST_TIMER);
         GetWindowRect(d.GetHwnd(), &shown);
@@ -132,9 +139,10 @@ TEST(ModalDialog, IsCentredOnTheWorkAreaWhenTheOwnerIsHidden) {
     EXPECT_TRUE(host.DestroyWindow());
 }
 
-TEST(ModalDialog, DisablesTheOwnerAndItsTopLevelOwnerWhileItRuns) {
-    HWND main = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 10, 10, 200, 100,
-                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+TEST(ModalDialog, DisablesTheOwnerAndItsTopLevelOwnerWhileItRuns)
+{
+    HWND main = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 10, 10, 200, 100, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(main, nullptr);
     ScriptedDialog host(HOST_DIALOG_TEMPLATE);
     ASSERT_TRUE(host.Create(main));
@@ -157,7 +165,8 @@ TEST(ModalDialog, DisablesTheOwnerAndItsTopLevelOwnerWhileItRuns) {
     DestroyWindow(main);
 }
 
-TEST(ModelessDialog, IsHiddenAndOwnsItsWindowUntilDestroyed) {
+TEST(ModelessDialog, IsHiddenAndOwnsItsWindowUntilDestroyed)
+{
     ScriptedDialog host(HOST_DIALOG_TEMPLATE);
     ASSERT_TRUE(host.Create());
     HWND window = host.GetHwnd();
@@ -172,7 +181,8 @@ TEST(ModelessDialog, IsHiddenAndOwnsItsWindowUntilDestroyed) {
     EXPECT_FALSE(host.DestroyWindow());
 }
 
-TEST(ModelessDialog, DestructorDestroysAWindowLeftOpen) {
+TEST(ModelessDialog, DestructorDestroysAWindowLeftOpen)
+{
     HWND window;
     {
         ScriptedDialog host(HOST_DIALOG_TEMPLATE);
@@ -182,7 +192,8 @@ TEST(ModelessDialog, DestructorDestroysAWindowLeftOpen) {
     EXPECT_FALSE(IsWindow(window));
 }
 
-TEST(ControlText, ChineseTextsGoInAsUtf16) {
+TEST(ControlText, ChineseTextsGoInAsUtf16)
+{
     ScriptedDialog dialog(TRANSFER_DIALOG_TEMPLATE);
     std::wstring label, percent;
     bool missingControl = true;
@@ -200,7 +211,8 @@ TEST(ControlText, ChineseTextsGoInAsUtf16) {
     EXPECT_FALSE(missingControl);
 }
 
-TEST(WarningBox, IsOwnedByTheDialogCaptionedWithTheTitleAndHasOneButton) {
+TEST(WarningBox, IsOwnedByTheDialogCaptionedWithTheTitleAndHasOneButton)
+{
     ScriptedDialog dialog(TRANSFER_DIALOG_TEMPLATE);
     MessageBoxWatcher watcher(GetCurrentThreadId(), 10000);
     HWND dialogWindow = nullptr;

@@ -21,13 +21,15 @@ public:
     std::wstring statusAtEnd;
 
 protected:
-    void OnDestroy() override {
+    void OnDestroy() override
+    {
         statusAtEnd = GetItemText(CONNECT_STATUS_ID);
         ConnectDialog::OnDestroy();
     }
 };
 
-TEST(HostDialog, SendsNothingBeforeAnAttemptHasConnected) {
+TEST(HostDialog, SendsNothingBeforeAnAttemptHasConnected)
+{
     HostDialog host;
     ASSERT_TRUE(host.CreateHostWindow());
     // Not connected yet: no payload is built, no dialog shown, the counter stays.
@@ -42,7 +44,8 @@ TEST(HostDialog, SendsNothingBeforeAnAttemptHasConnected) {
     host.DestroyHostWindow();
 }
 
-TEST(HostDialog, WindowIsHiddenFromTheHostTemplateAndGoesAway) {
+TEST(HostDialog, WindowIsHiddenFromTheHostTemplateAndGoesAway)
+{
     HostDialog host;
     ASSERT_TRUE(host.CreateHostWindow());
     HWND window = host.GetHwnd();
@@ -57,7 +60,8 @@ TEST(HostDialog, WindowIsHiddenFromTheHostTemplateAndGoesAway) {
     host.DestroyHostWindow();  // no window: nothing to do
 }
 
-TEST(ConnectDialog, MissingPortFailsAtOnceWithTheFailureTexts) {
+TEST(ConnectDialog, MissingPortFailsAtOnceWithTheFailureTexts)
+{
     HostDialog host;
     ASSERT_TRUE(host.CreateHostWindow());
     host.portName = MISSING_PORT;
@@ -84,7 +88,8 @@ TEST(ConnectDialog, MissingPortFailsAtOnceWithTheFailureTexts) {
     host.DestroyHostWindow();
 }
 
-TEST(HostDialog, FailedAttemptsLeaveTheLinkStoppedEvenWhenAlreadyConnectedBefore) {
+TEST(HostDialog, FailedAttemptsLeaveTheLinkStoppedEvenWhenAlreadyConnectedBefore)
+{
     HostDialog host;
     ASSERT_TRUE(host.CreateHostWindow());
     for (int32_t state : {0, CONNECTION_STATE_CONNECTED}) {

@@ -22,7 +22,8 @@ constexpr uint16_t BUTTON_ATOM = 0x0080;
 constexpr uint16_t STATIC_ATOM = 0x0082;
 constexpr DWORD TEMPLATE_STYLE_BITS = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_VISIBLE;
 
-std::wstring BesideThisProgram(const wchar_t* name) {
+std::wstring BesideThisProgram(const wchar_t* name)
+{
     wchar_t path[MAX_PATH] = {};
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring dir(path, length);
@@ -32,16 +33,16 @@ std::wstring BesideThisProgram(const wchar_t* name) {
 
 class ImexModule : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        module = LoadLibraryW(BesideThisProgram(L"imex.dll").c_str());
-    }
-    static void TearDownTestSuite() {
+    static void SetUpTestSuite() { module = LoadLibraryW(BesideThisProgram(L"imex.dll").c_str()); }
+    static void TearDownTestSuite()
+    {
         if (module != nullptr) FreeLibrary(module);
         module = nullptr;
     }
     void SetUp() override { ASSERT_NE(module, nullptr) << "imex.dll not found beside the test"; }
 
-    static DialogTemplateInfo ReadTemplate(int id) {
+    static DialogTemplateInfo ReadTemplate(int id)
+    {
         DialogTemplateInfo info;
         HRSRC found = FindResourceExW(module, RT_DIALOG_W, MAKEINTRESOURCEW(id),
                                       MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
@@ -75,7 +76,8 @@ struct TemplateSpec {
     std::vector<ControlSpec> controls;
 };
 
-std::wstring Describe(const DialogTemplateInfo& t) {
+std::wstring Describe(const DialogTemplateInfo& t)
+{
     std::wstring out = L"style " + std::to_wstring(t.style & TEMPLATE_STYLE_BITS) + L" caption \"" + t.caption +
                        L"\" at " + std::to_wstring(t.x) + L"," + std::to_wstring(t.y) + L" size " +
                        std::to_wstring(t.cx) + L"x" + std::to_wstring(t.cy) + L" font " + t.fontName + L" " +
@@ -88,7 +90,8 @@ std::wstring Describe(const DialogTemplateInfo& t) {
     return out;
 }
 
-std::wstring Describe(const TemplateSpec& wanted) {
+std::wstring Describe(const TemplateSpec& wanted)
+{
     DialogTemplateInfo t;
     t.style = wanted.style;
     t.caption = wanted.caption;
@@ -110,13 +113,26 @@ std::wstring Describe(const TemplateSpec& wanted) {
     return Describe(t);
 }
 
-TEST_F(ImexModule, TemplatesHoldTheWindowsAndControlsTheDialogsUse) {
+TEST_F(ImexModule, TemplatesHoldTheWindowsAndControlsTheDialogsUse)
+{
     const std::vector<TemplateSpec> specs = {
-        {HOST_DIALOG_TEMPLATE, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, L"Dialog", 64, 28,
+        {HOST_DIALOG_TEMPLATE,
+         WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+         L"Dialog",
+         64,
+         28,
          {{IDOK, BUTTON_ATOM, L"Wait...", 7, 7, 50, 14}}},
-        {CONNECT_DIALOG_TEMPLATE, WS_POPUP | DS_MODALFRAME, L"", 88, 41,
+        {CONNECT_DIALOG_TEMPLATE,
+         WS_POPUP | DS_MODALFRAME,
+         L"",
+         88,
+         41,
          {{CONNECT_STATUS_ID, STATIC_ATOM, L"Connecting ...", 22, 16, 53, 10}}},
-        {TRANSFER_DIALOG_TEMPLATE, WS_POPUP | DS_MODALFRAME, L"", 93, 48,
+        {TRANSFER_DIALOG_TEMPLATE,
+         WS_POPUP | DS_MODALFRAME,
+         L"",
+         93,
+         48,
          {{TRANSFER_LABEL_ID, STATIC_ATOM, L"Transfering ...", 24, 13, 56, 13},
           {TRANSFER_PERCENT_ID, STATIC_ATOM, L"", 40, 25, 37, 16}}},
     };
@@ -124,7 +140,8 @@ TEST_F(ImexModule, TemplatesHoldTheWindowsAndControlsTheDialogsUse) {
         DialogTemplateInfo t = ReadTemplate(expected.id);
         EXPECT_EQ(Describe(t), Describe(expected)) << "template " << expected.id;
         EXPECT_TRUE(t.style & DS_SETFONT) << "template " << expected.id << " carries no font";
-        for (const TemplateControl& c : t.controls) EXPECT_TRUE(c.style & WS_VISIBLE) << "control " << c.id;
+        for (const TemplateControl& c : t.controls)
+            EXPECT_TRUE(c.style & WS_VISIBLE) << "control " << c.id;
     }
     // The host's one button is the default push button; the connection
     // status is a left-aligned static.
@@ -138,25 +155,32 @@ TEST_F(ImexModule, TemplatesHoldTheWindowsAndControlsTheDialogsUse) {
 }
 
 int progressCalls = 0;
-void WINAPI CountProgress(int, int) { ++progressCalls; }
+void WINAPI CountProgress(int, int)
+{
+    ++progressCalls;
+}
 
-BOOL CALLBACK CountWindow(HWND, LPARAM count) {
+BOOL CALLBACK CountWindow(HWND, LPARAM count)
+{
     ++*reinterpret_cast<int*>(count);
     return TRUE;
 }
 
-int CountThreadWindows() {
+int CountThreadWindows()
+{
     int count = 0;
     EnumThreadWindows(GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 
-IMEX_FUNCTION LookUpImEx(HMODULE module) {
+IMEX_FUNCTION LookUpImEx(HMODULE module)
+{
     // FARPROC stands for any signature; the export's own is IMEX_FUNCTION.
     return reinterpret_cast<IMEX_FUNCTION>(reinterpret_cast<void (*)()>(GetProcAddress(module, "ImEx")));
 }
 
-TEST_F(ImexModule, RefusedModeAndMissingFileTouchNothing) {
+TEST_F(ImexModule, RefusedModeAndMissingFileTouchNothing)
+{
     IMEX_FUNCTION imEx = LookUpImEx(module);
     ASSERT_NE(imEx, nullptr);
     progressCalls = 0;
@@ -167,7 +191,8 @@ TEST_F(ImexModule, RefusedModeAndMissingFileTouchNothing) {
     EXPECT_EQ(CountThreadWindows(), windows);
 }
 
-TEST_F(ImexModule, NoDeviceOnEitherPortGivesSevenAndLeavesNothingBehind) {
+TEST_F(ImexModule, NoDeviceOnEitherPortGivesSevenAndLeavesNothingBehind)
+{
     IMEX_FUNCTION imEx = LookUpImEx(module);
     ASSERT_NE(imEx, nullptr);
     // A valid file of no blocks: a connection is still needed.

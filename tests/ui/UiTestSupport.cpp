@@ -2,7 +2,8 @@
 
 #include <tlhelp32.h>
 
-int CountProcessThreads() {
+int CountProcessThreads()
+{
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return -1;
     int count = 0;
@@ -16,7 +17,8 @@ int CountProcessThreads() {
     return count;
 }
 
-int WaitForThreadCount(int count, DWORD timeoutMs) {
+int WaitForThreadCount(int count, DWORD timeoutMs)
+{
     DWORD start = GetTickCount();
     int seen = CountProcessThreads();
     while (seen > count && GetTickCount() - start < timeoutMs) {
@@ -26,16 +28,18 @@ int WaitForThreadCount(int count, DWORD timeoutMs) {
     return seen;
 }
 
-MessageBoxWatcher::MessageBoxWatcher(DWORD uiThread, DWORD timeoutMs)
-    : uiThread(uiThread), timeoutMs(timeoutMs) {
+MessageBoxWatcher::MessageBoxWatcher(DWORD uiThread, DWORD timeoutMs) : uiThread(uiThread), timeoutMs(timeoutMs)
+{
     thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
 }
 
-MessageBoxWatcher::~MessageBoxWatcher() {
+MessageBoxWatcher::~MessageBoxWatcher()
+{
     Finish();
 }
 
-SeenMessageBox MessageBoxWatcher::Finish() {
+SeenMessageBox MessageBoxWatcher::Finish()
+{
     if (thread != nullptr) {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
@@ -50,27 +54,29 @@ struct BoxSearch {
     HWND box = nullptr;
 };
 
-BOOL CALLBACK FindBox(HWND window, LPARAM context) {
+BOOL CALLBACK FindBox(HWND window, LPARAM context)
+{
     wchar_t className[64] = {};
     GetClassNameW(window, className, 64);
     // A message box is a dialog whose OK button has the id IDOK and whose
     // text sits in a static control; the test's own dialogs have no IDOK
     // button except the host's, which is never visible.
-    if (std::wstring(className) == L"#32770" && IsWindowVisible(window) &&
-        GetDlgItem(window, IDOK) != nullptr) {
+    if (std::wstring(className) == L"#32770" && IsWindowVisible(window) && GetDlgItem(window, IDOK) != nullptr) {
         reinterpret_cast<BoxSearch*>(context)->box = window;
         return FALSE;
     }
     return TRUE;
 }
 
-std::wstring WindowText(HWND window) {
+std::wstring WindowText(HWND window)
+{
     wchar_t text[1024] = {};
     GetWindowTextW(window, text, 1024);
     return text;
 }
 
-BOOL CALLBACK ReadBoxChild(HWND child, LPARAM context) {
+BOOL CALLBACK ReadBoxChild(HWND child, LPARAM context)
+{
     auto* seen = reinterpret_cast<SeenMessageBox*>(context);
     wchar_t className[64] = {};
     GetClassNameW(child, className, 64);
@@ -89,7 +95,8 @@ BOOL CALLBACK ReadBoxChild(HWND child, LPARAM context) {
 
 }  // namespace
 
-DWORD WINAPI MessageBoxWatcher::Run(LPVOID self) {
+DWORD WINAPI MessageBoxWatcher::Run(LPVOID self)
+{
     auto* watcher = static_cast<MessageBoxWatcher*>(self);
     DWORD start = GetTickCount();
     while (GetTickCount() - start < watcher->timeoutMs) {
@@ -114,28 +121,31 @@ namespace {
 
 class TemplateReader {
 public:
-    TemplateReader(const void* data, size_t size)
-        : bytes(static_cast<const uint8_t*>(data)), size(size) {}
+    TemplateReader(const void* data, size_t size) : bytes(static_cast<const uint8_t*>(data)), size(size) {}
 
-    bool Word(uint16_t& value) {
+    bool Word(uint16_t& value)
+    {
         if (at + 2 > size) return false;
         value = static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
         at += 2;
         return true;
     }
-    bool Dword(uint32_t& value) {
+    bool Dword(uint32_t& value)
+    {
         uint16_t low, high;
         if (!Word(low) || !Word(high)) return false;
         value = low | (static_cast<uint32_t>(high) << 16);
         return true;
     }
-    bool Short(int16_t& value) {
+    bool Short(int16_t& value)
+    {
         uint16_t word;
         if (!Word(word)) return false;
         value = static_cast<int16_t>(word);
         return true;
     }
-    bool String(std::wstring& text) {
+    bool String(std::wstring& text)
+    {
         text.clear();
         for (uint16_t c; Word(c);) {
             if (c == 0) return true;
@@ -144,7 +154,8 @@ public:
         return false;
     }
     // A name or an ordinal (0xFFFF then the number); `present` false for 0.
-    bool NameOrOrdinal(bool& present, uint16_t& ordinal, std::wstring& name) {
+    bool NameOrOrdinal(bool& present, uint16_t& ordinal, std::wstring& name)
+    {
         uint16_t first;
         ordinal = 0;
         name.clear();
@@ -168,13 +179,14 @@ private:
 
 }  // namespace
 
-bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo& out) {
+bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo& out)
+{
     TemplateReader in(data, size);
     uint32_t exStyle;
     uint16_t count, ordinal;
     std::wstring name;
-    if (!in.Dword(out.style) || !in.Dword(exStyle) || !in.Word(count) || !in.Short(out.x) ||
-        !in.Short(out.y) || !in.Short(out.cx) || !in.Short(out.cy)) {
+    if (!in.Dword(out.style) || !in.Dword(exStyle) || !in.Word(count) || !in.Short(out.x) || !in.Short(out.y) ||
+        !in.Short(out.cx) || !in.Short(out.cy)) {
         return false;
     }
     if (out.style == 0xFFFF0001) return false;  // an extended template is not what we build
@@ -189,9 +201,8 @@ bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo& out)
         TemplateControl control;
         bool present;
         uint16_t extra;
-        if (!in.Dword(control.style) || !in.Dword(exStyle) || !in.Short(control.x) ||
-            !in.Short(control.y) || !in.Short(control.cx) || !in.Short(control.cy) ||
-            !in.Word(control.id)) {
+        if (!in.Dword(control.style) || !in.Dword(exStyle) || !in.Short(control.x) || !in.Short(control.y) ||
+            !in.Short(control.cx) || !in.Short(control.cy) || !in.Word(control.id)) {
             return false;
         }
         if (!in.NameOrOrdinal(present, control.classAtom, control.className)) return false;

@@ -39,7 +39,8 @@ int main(int argc, char** argv)
         return 2;
     }
     std::vector<uint8_t> record(RECORD_BYTES);
-    for (size_t k = 0; k < record.size(); ++k) record[k] = static_cast<uint8_t>('A' + k % 26);
+    for (size_t k = 0; k < record.size(); ++k)
+        record[k] = static_cast<uint8_t>('A' + k % 26);
 
     double wireBytes = 0;
     int failures = 0;
@@ -64,7 +65,8 @@ int main(int argc, char** argv)
     const double wireMs = wireBytes * BITS_PER_BYTE * 1000.0 / LINE_BAUD;
     std::printf("link_pace_bench: %d record requests of %u bytes on %s, %d failed\n", requests,
                 static_cast<unsigned>(RECORD_BYTES), portName, failures);
-    std::printf("link_pace_bench: total %.0f ms, wire time %.0f ms (%.0f frame bytes), ratio %.3f, %.1f ms per request\n",
-                totalMs, wireMs, wireBytes, totalMs / wireMs, totalMs / requests);
+    std::printf(
+        "link_pace_bench: total %.0f ms, wire time %.0f ms (%.0f frame bytes), ratio %.3f, %.1f ms per request\n",
+        totalMs, wireMs, wireBytes, totalMs / wireMs, totalMs / requests);
     return failures == 0 ? 0 : 1;
 }

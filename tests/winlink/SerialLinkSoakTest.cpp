@@ -111,9 +111,9 @@ TEST(SerialLinkSoak, ThousandRequestsLeaveNoHandlesOrThreadsBehind)
     const size_t threadsAfter = SettledThreadCount(threadsBefore);
     std::printf("soak: %d requests (%d replies, %d time-outs, %d stops, %d answered before their stop) in %.0f ms\n",
                 SOAK_REQUESTS, replies, timeOuts, stops, answeredBeforeStop, elapsed);
-    std::printf("soak: handles before %u after %u; threads before %u after %u\n",
-                static_cast<unsigned>(handlesBefore), static_cast<unsigned>(handlesAfter),
-                static_cast<unsigned>(threadsBefore), static_cast<unsigned>(threadsAfter));
+    std::printf("soak: handles before %u after %u; threads before %u after %u\n", static_cast<unsigned>(handlesBefore),
+                static_cast<unsigned>(handlesAfter), static_cast<unsigned>(threadsBefore),
+                static_cast<unsigned>(threadsAfter));
     EXPECT_EQ(completions, static_cast<size_t>(replies + timeOuts + answeredBeforeStop))
         << "a stopped request completed after its stop";
     EXPECT_EQ(handlesAfter, handlesBefore);

@@ -18,8 +18,7 @@ protected:
     void StartOn(const char* portName)
     {
         ASSERT_NE(window.Handle(), nullptr);
-        ASSERT_TRUE(link.Start(portName, window.Handle())) << "cannot open " << portName
-                                                           << "; is its pdasim running?";
+        ASSERT_TRUE(link.Start(portName, window.Handle())) << "cannot open " << portName << "; is its pdasim running?";
     }
 
     CompletionWindow window;
@@ -29,7 +28,8 @@ protected:
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed)
 {
     std::vector<uint8_t> data(length);
-    for (size_t k = 0; k < length; ++k) data[k] = static_cast<uint8_t>(seed + k * 7);
+    for (size_t k = 0; k < length; ++k)
+        data[k] = static_cast<uint8_t>(seed + k * 7);
     return data;
 }
 
@@ -240,8 +240,10 @@ TEST_F(SerialLinkTest, NextRequestCanBeginInsideTheCompletionHandler)
     const std::vector<uint8_t> data = Pattern(200, 9);
     window.onCompletion = [&](const Completion& done) {
         if (done.success != 1) return;
-        if (done.code == (CMD_PROBE | REPLY_BIT)) link.RequestInfo();
-        else if (done.code == (CMD_INFO | REPLY_BIT)) link.RequestRecord(RECORD_FLAG, 200, data.data());
+        if (done.code == (CMD_PROBE | REPLY_BIT))
+            link.RequestInfo();
+        else if (done.code == (CMD_INFO | REPLY_BIT))
+            link.RequestRecord(RECORD_FLAG, 200, data.data());
     };
     ASSERT_TRUE(link.RequestProbe(PROBE_FILLER_COUNT));
     ASSERT_TRUE(window.WaitFor(3, 8000));
@@ -249,7 +251,8 @@ TEST_F(SerialLinkTest, NextRequestCanBeginInsideTheCompletionHandler)
     EXPECT_EQ(window.completions[0].code, CMD_PROBE | REPLY_BIT);
     EXPECT_EQ(window.completions[1].code, CMD_INFO | REPLY_BIT);
     EXPECT_EQ(window.completions[2].code, CMD_RECORD | REPLY_BIT);
-    for (const Completion& done : window.completions) EXPECT_EQ(done.success, 1u);
+    for (const Completion& done : window.completions)
+        EXPECT_EQ(done.success, 1u);
     window.Pump(200);
     EXPECT_EQ(window.completions.size(), 3u);
 }
@@ -349,6 +352,5 @@ TEST(SerialLinkLifecycle, RestartZeroesTheStatistics)
     EXPECT_EQ(link.Statistics().badFramesReceived, 0u);
     link.Stop();
 }
-
 
 }  // namespace

@@ -18,8 +18,7 @@ Cp936Converter::Cp936Converter(Direction direction)
 
 Cp936Converter::~Cp936Converter()
 {
-    if (state_ != NO_CONVERTER)
-        iconv_close(state_);
+    if (state_ != NO_CONVERTER) iconv_close(state_);
 }
 
 bool Cp936Converter::Usable() const
@@ -30,8 +29,7 @@ bool Cp936Converter::Usable() const
 bool Cp936Converter::Convert(const std::string& text, std::string& out, BadBytes bad)
 {
     out.clear();
-    if (!Usable())
-        return false;
+    if (!Usable()) return false;
     // Each text starts afresh, whatever the previous one left behind.
     iconv(state_, nullptr, nullptr, nullptr, nullptr);
     char* in = const_cast<char*>(text.data());
@@ -42,12 +40,10 @@ bool Cp936Converter::Convert(const std::string& text, std::string& out, BadBytes
         size_t outLeft = sizeof chunk;
         size_t done = iconv(state_, &in, &inLeft, &outPtr, &outLeft);
         out.append(chunk, static_cast<size_t>(outPtr - chunk));
-        if (done != static_cast<size_t>(-1) || errno == E2BIG)
-            continue;
+        if (done != static_cast<size_t>(-1) || errno == E2BIG) continue;
         // An invalid or cut-off sequence: one byte is dealt with, then the
         // conversion goes on from the next one.
-        if (bad == FAIL)
-            return false;
+        if (bad == FAIL) return false;
         if (bad == REPLACE) {
             out += REPLACEMENT_CHARACTER;
         } else {

@@ -27,8 +27,7 @@ std::string JsonString(const std::string& utf8)
 std::string RecordFieldLabel(int field)
 {
     std::string label = RECORD_FIELD_NAMES[field];
-    if (const FieldCode* code = CodeOfField(field))
-        label += std::string(" (") + code->code + ")";
+    if (const FieldCode* code = CodeOfField(field)) label += std::string(" (") + code->code + ")";
     return label;
 }
 

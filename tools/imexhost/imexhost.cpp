@@ -25,16 +25,17 @@
 
 namespace {
 
-const char* ResultMeaning(int result) {
+const char* ResultMeaning(int result)
+{
     switch (result) {
-        case IMEX_RESULT_OK: return "done (every record handled, or the mode is not served)";
-        case IMEX_RESULT_BUSY: return "busy: a transfer is already running in this process";
-        case IMEX_RESULT_CANNOT_OPEN: return "the record file cannot be opened";
-        case IMEX_RESULT_BAD_FILE: return "the record file is not valid";
-        case IMEX_RESULT_NO_MEMORY: return "the record table cannot be allocated";
-        case IMEX_RESULT_NOT_CONNECTED: return "no device connected";
-        case IMEX_RESULT_NO_DEVICE: return "no device answered on COM1 or COM2";
-        default: return "unknown result";
+    case IMEX_RESULT_OK: return "done (every record handled, or the mode is not served)";
+    case IMEX_RESULT_BUSY: return "busy: a transfer is already running in this process";
+    case IMEX_RESULT_CANNOT_OPEN: return "the record file cannot be opened";
+    case IMEX_RESULT_BAD_FILE: return "the record file is not valid";
+    case IMEX_RESULT_NO_MEMORY: return "the record table cannot be allocated";
+    case IMEX_RESULT_NOT_CONNECTED: return "no device connected";
+    case IMEX_RESULT_NO_DEVICE: return "no device answered on COM1 or COM2";
+    default: return "unknown result";
     }
 }
 
@@ -54,20 +55,25 @@ constexpr UINT_PTR TIMER_PRESS_ESCAPE = 0x1D02;
 constexpr UINT_PTR TIMER_PRESS_ENTER = 0x1D03;
 constexpr UINT_PTR TIMER_SCREENSHOT = 0x1D04;
 
-enum class DialogKind { CONNECT, TRANSFER, BOX };
+enum class DialogKind {
+    CONNECT,
+    TRANSFER,
+    BOX
+};
 
-const char* KindName(DialogKind kind) {
+const char* KindName(DialogKind kind)
+{
     switch (kind) {
-        case DialogKind::CONNECT: return "connect";
-        case DialogKind::TRANSFER: return "transfer";
-        default: return "box";
+    case DialogKind::CONNECT: return "connect";
+    case DialogKind::TRANSFER: return "transfer";
+    default: return "box";
     }
 }
 
 struct Press {
-    std::string key;    // "escape" or "enter"
-    DialogKind where;   // CONNECT or TRANSFER
-    int occurrence;     // 1-based count of that dialog kind in the process
+    std::string key;   // "escape" or "enter"
+    DialogKind where;  // CONNECT or TRANSFER
+    int occurrence;    // 1-based count of that dialog kind in the process
 };
 
 struct Options {
@@ -84,8 +90,8 @@ struct Options {
     bool reportHandles = false;
     bool ownerWindow = false;
     bool nestedOwner = false;  // the caller's window is a modal dialog of its main window
-    int exitInCallback = 0;   // block whose callback ends the process at once
-    int exitFromThread = 0;   // block whose callback lets another thread end the process
+    int exitInCallback = 0;    // block whose callback ends the process at once
+    int exitFromThread = 0;    // block whose callback lets another thread end the process
     std::string screenshotDir;
     const char* recordFile = nullptr;
 };
@@ -93,11 +99,11 @@ struct Options {
 // What became of the records of one call, as the message boxes tell: a
 // record without a box was answered as taken.
 struct CallOutcome {
-    int records = 0;          // blocks announced by the callback, or transfer dialogs seen
-    int currentRecord = 0;    // the record whose transfer runs now
-    std::set<int> refused;    // RECORD_REFUSED_MESSAGE
-    std::set<int> lineFaults; // LINE_FAULT_MESSAGE
-    std::set<int> abandoned;  // its transfer dialog ended by a key press before any box
+    int records = 0;           // blocks announced by the callback, or transfer dialogs seen
+    int currentRecord = 0;     // the record whose transfer runs now
+    std::set<int> refused;     // RECORD_REFUSED_MESSAGE
+    std::set<int> lineFaults;  // LINE_FAULT_MESSAGE
+    std::set<int> abandoned;   // its transfer dialog ended by a key press before any box
     int otherBoxes = 0;
 };
 
@@ -112,7 +118,8 @@ bool reentered = false;
 HWND callerWindow = nullptr;  // --owner-window: the caller's own visible top-level window
 HWND callerMain = nullptr;    // --owner-window=nested: the main window behind it
 
-void Log(const char* format, ...) {
+void Log(const char* format, ...)
+{
     std::printf("[%.3f] ", (GetTickCount() - startTick) / 1000.0);
     va_list args;
     va_start(args, format);
@@ -122,34 +129,38 @@ void Log(const char* format, ...) {
     std::fflush(stdout);
 }
 
-std::string ToUtf8(const std::wstring& text) {
+std::string ToUtf8(const std::wstring& text)
+{
     if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                   nullptr, 0, nullptr, nullptr);
+    int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
     return out;
 }
 
-std::string WindowText(HWND window) {
+std::string WindowText(HWND window)
+{
     wchar_t buffer[1024];
     int length = GetWindowTextW(window, buffer, 1024);
     return ToUtf8(std::wstring(buffer, static_cast<size_t>(length > 0 ? length : 0)));
 }
 
-std::string ControlText(HWND dialog, int id) {
+std::string ControlText(HWND dialog, int id)
+{
     HWND control = GetDlgItem(dialog, id);
     return control != nullptr ? WindowText(control) : std::string();
 }
 
-bool IsDialogWindow(HWND window) {
+bool IsDialogWindow(HWND window)
+{
     wchar_t name[16];
     return GetClassNameW(window, name, 16) > 0 && std::wcscmp(name, L"#32770") == 0;
 }
 
 // Writes the window's pixels, as the screen shows them, to a BMP file.
-bool SaveScreenshot(HWND window, const std::string& path) {
+bool SaveScreenshot(HWND window, const std::string& path)
+{
     RECT rect;
     if (!GetWindowRect(window, &rect)) return false;
     int width = rect.right - rect.left;
@@ -199,33 +210,28 @@ struct PendingShot {
 };
 std::vector<PendingShot> pendingShots;
 
-void CALLBACK OnDialogTimer(HWND window, UINT, UINT_PTR id, DWORD) {
+void CALLBACK OnDialogTimer(HWND window, UINT, UINT_PTR id, DWORD)
+{
     KillTimer(window, id);
     if (!IsWindow(window)) return;
     switch (id) {
-        case TIMER_ANSWER:
-            PostMessageW(window, WM_COMMAND, IDOK, 0);
+    case TIMER_ANSWER: PostMessageW(window, WM_COMMAND, IDOK, 0); break;
+    case TIMER_PRESS_ESCAPE: PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0); break;
+    case TIMER_PRESS_ENTER: PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0); break;
+    case TIMER_SCREENSHOT:
+        for (auto it = pendingShots.begin(); it != pendingShots.end(); ++it) {
+            if (it->window != window) continue;
+            if (SaveScreenshot(window, it->path)) Log("screenshot %s", it->path.c_str());
+            pendingShots.erase(it);
             break;
-        case TIMER_PRESS_ESCAPE:
-            PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
-            break;
-        case TIMER_PRESS_ENTER:
-            PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
-            break;
-        case TIMER_SCREENSHOT:
-            for (auto it = pendingShots.begin(); it != pendingShots.end(); ++it) {
-                if (it->window != window) continue;
-                if (SaveScreenshot(window, it->path)) Log("screenshot %s", it->path.c_str());
-                pendingShots.erase(it);
-                break;
-            }
-            break;
-        default:
-            break;
+        }
+        break;
+    default: break;
     }
 }
 
-void ScheduleScreenshot(HWND window, DialogKind kind, int occurrence) {
+void ScheduleScreenshot(HWND window, DialogKind kind, int occurrence)
+{
     if (options.screenshotDir.empty()) return;
     char name[64];
     std::snprintf(name, sizeof name, "\\%s-%d.bmp", KindName(kind), occurrence);
@@ -233,13 +239,13 @@ void ScheduleScreenshot(HWND window, DialogKind kind, int occurrence) {
     SetTimer(window, TIMER_SCREENSHOT, SCREENSHOT_DELAY_MS, OnDialogTimer);
 }
 
-void SchedulePress(HWND window, DialogKind kind, int occurrence) {
+void SchedulePress(HWND window, DialogKind kind, int occurrence)
+{
     for (const Press& press : options.presses) {
         if (press.where != kind || press.occurrence != occurrence) continue;
         Log("press %s in %s %d", press.key.c_str(), KindName(kind), occurrence);
         if (kind == DialogKind::TRANSFER) outcome.abandoned.insert(outcome.currentRecord);
-        SetTimer(window, press.key == "escape" ? TIMER_PRESS_ESCAPE : TIMER_PRESS_ENTER,
-                 PRESS_DELAY_MS, OnDialogTimer);
+        SetTimer(window, press.key == "escape" ? TIMER_PRESS_ESCAPE : TIMER_PRESS_ENTER, PRESS_DELAY_MS, OnDialogTimer);
     }
 }
 
@@ -257,7 +263,8 @@ void CountBox(const std::string& text)
 
 // Sees every window of this thread being activated: the DLL's dialogs and
 // message boxes all run modally on the calling thread.
-LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam)
+{
     if (code == HCBT_ACTIVATE) {
         HWND window = reinterpret_cast<HWND>(wParam);
         if (IsDialogWindow(window) && GetPropW(window, L"imexhost.seen") == nullptr) {
@@ -276,8 +283,7 @@ LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam) {
                 // Without a callback the dialogs are what counts the records.
                 if (options.nullCallback) outcome.records = outcome.currentRecord = outcome.currentRecord + 1;
                 if (options.logDialogs)
-                    Log("dialog transfer %d \"%s\" \"%s\"", n,
-                        ControlText(window, TRANSFER_LABEL_ID).c_str(),
+                    Log("dialog transfer %d \"%s\" \"%s\"", n, ControlText(window, TRANSFER_LABEL_ID).c_str(),
                         ControlText(window, TRANSFER_PERCENT_ID).c_str());
                 SchedulePress(window, DialogKind::TRANSFER, n);
                 ScheduleScreenshot(window, DialogKind::TRANSFER, n);
@@ -309,14 +315,16 @@ LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-DWORD WINAPI ReenterFromThread(void*) {
+DWORD WINAPI ReenterFromThread(void*)
+{
     int result = imEx(0, 0, 0, options.recordFile, 0, options.mode, nullptr);
     std::printf("reentry-thread result %d\n", result);
     std::fflush(stdout);
     return 0;
 }
 
-DWORD WINAPI ExitFromThread(void*) {
+DWORD WINAPI ExitFromThread(void*)
+{
     // Lets the record's dialog come up and its request start first.
     Sleep(300);
     std::printf("exiting from another thread\n");
@@ -324,7 +332,8 @@ DWORD WINAPI ExitFromThread(void*) {
     ExitProcess(43);
 }
 
-void WINAPI OnProgress(int block, int blockCount) {
+void WINAPI OnProgress(int block, int blockCount)
+{
     std::printf("progress %d/%d\n", block, blockCount);
     std::fflush(stdout);
     outcome.currentRecord = block;
@@ -358,14 +367,15 @@ void WINAPI OnProgress(int block, int blockCount) {
 // has: the DLL's host window and dialogs end up owned by it. Nested: that
 // window is a dialog of the program's main window, which it keeps
 // disabled, as a program calls from its own modal dialog.
-HWND CreateCallerWindow() {
+HWND CreateCallerWindow()
+{
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"imexhost.caller";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"imexhost", WS_OVERLAPPEDWINDOW, 100, 100,
-                                  400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"imexhost", WS_OVERLAPPEDWINDOW, 100, 100, 400, 300,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
     if (window == nullptr) {
         std::fprintf(stderr, "imexhost: cannot create the caller's window (error %lu)\n", GetLastError());
         return nullptr;
@@ -373,9 +383,9 @@ HWND CreateCallerWindow() {
     ShowWindow(window, SW_SHOW);
     if (options.nestedOwner) {
         callerMain = window;
-        window = CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass.lpszClassName, L"imexhost dialog",
-                                 WS_POPUP | WS_CAPTION, 150, 150, 300, 200, callerMain, nullptr,
-                                 windowClass.hInstance, nullptr);
+        window =
+            CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass.lpszClassName, L"imexhost dialog", WS_POPUP | WS_CAPTION,
+                            150, 150, 300, 200, callerMain, nullptr, windowClass.hInstance, nullptr);
         if (window == nullptr) {
             std::fprintf(stderr, "imexhost: cannot create the caller's dialog (error %lu)\n", GetLastError());
             return nullptr;
@@ -392,7 +402,8 @@ HWND CreateCallerWindow() {
 
 // GetProcessHandleCount is not implemented by every Windows emulation, so
 // the handle table is probed instead: every valid handle answers.
-unsigned CountHandles() {
+unsigned CountHandles()
+{
     unsigned count = 0;
     for (uintptr_t value = 4; value < 0x10000; value += 4) {
         DWORD flags;
@@ -401,7 +412,8 @@ unsigned CountHandles() {
     return count;
 }
 
-unsigned CountThreads() {
+unsigned CountThreads()
+{
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     unsigned count = 0;
@@ -471,9 +483,12 @@ bool ParsePress(const std::string& text, Press* press)
         if (!ParseNumber(where.c_str() + colon + 1, 1, INT_MAX, &press->occurrence)) return false;
         where = where.substr(0, colon);
     }
-    if (where == "connect") press->where = DialogKind::CONNECT;
-    else if (where == "transfer") press->where = DialogKind::TRANSFER;
-    else return false;
+    if (where == "connect")
+        press->where = DialogKind::CONNECT;
+    else if (where == "transfer")
+        press->where = DialogKind::TRANSFER;
+    else
+        return false;
     return true;
 }
 
@@ -641,7 +656,8 @@ bool DisplayHidden()
     return length > 0 && length < sizeof value && std::strcmp(value, "1") == 0;
 }
 
-std::string DefaultDllPath() {
+std::string DefaultDllPath()
+{
     char self[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string path(self, length);
@@ -652,7 +668,8 @@ std::string DefaultDllPath() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     startTick = GetTickCount();
     bool help = false;
     std::string error;
@@ -665,8 +682,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.mode == IMEX_MODE_TRANSFER && !options.answerBoxes && DisplayHidden()) {
-        std::fprintf(stderr, "imexhost: nobody can see this display (IMEX_DISPLAY_HIDDEN=1), so the first message "
-                             "box would wait for ever: give --answer-boxes\n");
+        std::fprintf(stderr,
+                     "imexhost: nobody can see this display (IMEX_DISPLAY_HIDDEN=1), so the first message "
+                     "box would wait for ever: give --answer-boxes\n");
         return EXIT_USAGE;
     }
     if (!options.screenshotDir.empty()) CreateDirectoryA(options.screenshotDir.c_str(), nullptr);
@@ -674,8 +692,7 @@ int main(int argc, char** argv) {
 
     HMODULE dll = LoadLibraryA(options.dllPath.c_str());
     if (dll == nullptr) {
-        std::fprintf(stderr, "imexhost: cannot load %s (error %lu)\n", options.dllPath.c_str(),
-                     GetLastError());
+        std::fprintf(stderr, "imexhost: cannot load %s (error %lu)\n", options.dllPath.c_str(), GetLastError());
         return EXIT_NO_DLL;
     }
     imEx = reinterpret_cast<IMEX_FUNCTION>(reinterpret_cast<void*>(GetProcAddress(dll, "ImEx")));
@@ -698,8 +715,7 @@ int main(int argc, char** argv) {
     for (int call = 0; call < options.repeat; ++call) {
         reentered = false;
         outcome = CallOutcome();
-        int result = imEx(0, 0, 0, options.recordFile, 0, options.mode,
-                          options.nullCallback ? nullptr : OnProgress);
+        int result = imEx(0, 0, 0, options.recordFile, 0, options.mode, options.nullCallback ? nullptr : OnProgress);
         std::printf("result %d: %s\n", result, ResultMeaning(result));
         status = Summarize(result);
         // Per call, so that what the first transfer sets up once (window

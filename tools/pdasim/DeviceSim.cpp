@@ -37,12 +37,9 @@ DeviceSim::DeviceSim(const SimOptions& options, std::string serverType, RecordLo
 
 bool DeviceSim::Answers(uint8_t code) const
 {
-    if (options_.silent)
-        return false;
-    if (options_.stopAfterSet && recordsAnswered_ >= options_.stopAfter)
-        return false;
-    if (options_.probeOnly && code != CMD_PROBE)
-        return false;
+    if (options_.silent) return false;
+    if (options_.stopAfterSet && recordsAnswered_ >= options_.stopAfter) return false;
+    if (options_.probeOnly && code != CMD_PROBE) return false;
     return true;
 }
 
@@ -60,14 +57,12 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
     uint8_t reply[FRAME_BUFFER_SIZE];
     switch (code) {
     case CMD_PROBE: {
-        if (!Answers(code))
-            break;
+        if (!Answers(code)) break;
         SendReply(reply, BuildProbeReply(reply));
         break;
     }
     case CMD_INFO: {
-        if (!Answers(code))
-            break;
+        if (!Answers(code)) break;
         size_t n = BuildInfoReply(reply, static_cast<uint16_t>(options_.freeKb), serverType_);
         if (n == 0) {
             note_("information reply not sent: the server type does not fit one frame");
@@ -79,8 +74,8 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
     case CMD_RECORD: {
         ++recordsReceived_;
         RecordRequest record = ReadRecordRequest(payload, length);
-        bool refused = options_.refuseRecords ||
-                       (options_.refuseEvery != 0 && recordsReceived_ % options_.refuseEvery == 0);
+        bool refused =
+            options_.refuseRecords || (options_.refuseEvery != 0 && recordsReceived_ % options_.refuseEvery == 0);
         uint8_t status = refused ? RECORD_REFUSED : RECORD_TAKEN;
         bool answer = Answers(code);
         if (log_ != nullptr)
@@ -97,9 +92,7 @@ void DeviceSim::OnMessage(const uint8_t* payload, size_t length)
         SendReply(reply, BuildRecordReply(reply, status), recordsReceived_);
         break;
     }
-    default:
-        note_("unknown request " + CodeText(code) + " ignored");
-        break;
+    default: note_("unknown request " + CodeText(code) + " ignored"); break;
     }
 }
 
@@ -108,12 +101,10 @@ void DeviceSim::SendReply(uint8_t* message, size_t length, uint32_t record)
     bool late = record != 0 && record == options_.lateReply;
     uint32_t delayMs = late ? RECORD_TIMEOUT_MS + LATE_REPLY_MARGIN_MS : options_.delayMs;
     if (delayMs > 0) {
-        note_(std::string("fault: ") + (late ? "late " : "") + "reply delayed by " + std::to_string(delayMs) +
-              " ms");
+        note_(std::string("fault: ") + (late ? "late " : "") + "reply delayed by " + std::to_string(delayMs) + " ms");
         pause_(delayMs);
     }
-    if (options_.staleReply)
-        SendStale(MessageCode(message));
+    if (options_.staleReply) SendStale(MessageCode(message));
 
     if (options_.wrongLength) {
         uint16_t field = MisstateBodyLength(message);
@@ -123,8 +114,7 @@ void DeviceSim::SendReply(uint8_t* message, size_t length, uint32_t record)
 
     ++repliesSent_;
     bool corrupt = options_.corruptFcs != 0 && repliesSent_ == options_.corruptFcs;
-    if (corrupt)
-        note_("fault: FCS of reply " + std::to_string(repliesSent_) + " corrupted");
+    if (corrupt) note_("fault: FCS of reply " + std::to_string(repliesSent_) + " corrupted");
     SendMessage(message, length, corrupt);
     note_("reply " + CodeText(message[0]) + " sent, " + std::to_string(length) + " bytes");
 
@@ -153,8 +143,7 @@ void DeviceSim::SendMessage(const uint8_t* message, size_t length, bool corrupt)
 {
     uint8_t frame[STUFFED_FRAME_SIZE];
     size_t n = BuildFrame(message, length, frame);
-    if (corrupt)
-        n = CorruptFrameFcs(frame, n);
+    if (corrupt) n = CorruptFrameFcs(frame, n);
     if (options_.noise) {
         uint8_t noise[MAX_NOISE_BYTES];
         size_t count = MakeNoise(rng_, noise);

@@ -12,8 +12,7 @@ uint16_t MisstateBodyLength(uint8_t* message)
 size_t CorruptFrameFcs(uint8_t (&frame)[STUFFED_FRAME_SIZE], size_t length)
 {
     // The shortest frame is a flag, the two FCS bytes and a flag.
-    if (length < 4 || frame[0] != FRAME_FLAG || frame[length - 1] != FRAME_FLAG)
-        return length;
+    if (length < 4 || frame[0] != FRAME_FLAG || frame[length - 1] != FRAME_FLAG) return length;
     // Take the FCS off the end, high byte first, undoing its stuffing. An
     // escape byte never stands alone, so one right before a byte is its pair.
     uint8_t fcs[2];

@@ -29,11 +29,9 @@ bool ProcessAlive(long pid)
 long ReadLockPid(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr)
-        return 0;
+    if (file == nullptr) return 0;
     long pid = 0;
-    if (std::fscanf(file, "%ld", &pid) != 1)
-        pid = 0;
+    if (std::fscanf(file, "%ld", &pid) != 1) pid = 0;
     std::fclose(file);
     return pid;
 }
@@ -43,11 +41,9 @@ long ReadLockPid(const std::string& path)
 long FlockHolder(int fd)
 {
     struct stat st;
-    if (fstat(fd, &st) != 0)
-        return 0;
+    if (fstat(fd, &st) != 0) return 0;
     std::FILE* locks = std::fopen("/proc/locks", "r");
-    if (locks == nullptr)
-        return 0;
+    if (locks == nullptr) return 0;
     char line[256];
     long holder = 0;
     while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
@@ -74,8 +70,7 @@ std::string LineLockFilePath(const std::string& devicePath)
     if (path.rfind("/dev/", 0) == 0) {
         name = path.substr(5);
         for (char& c : name) {
-            if (c == '/')
-                c = '_';
+            if (c == '/') c = '_';
         }
     } else {
         name = path.substr(path.find_last_of('/') + 1);
@@ -87,13 +82,11 @@ std::string ProcessLabel(long pid)
 {
     std::string label = "pid " + std::to_string(pid);
     std::FILE* comm = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "r");
-    if (comm == nullptr)
-        return label;
+    if (comm == nullptr) return label;
     char name[64] = {};
     if (std::fgets(name, sizeof name, comm) != nullptr) {
         name[std::strcspn(name, "\n")] = '\0';
-        if (name[0] != '\0')
-            label = std::string(name) + " (" + label + ")";
+        if (name[0] != '\0') label = std::string(name) + " (" + label + ")";
     }
     std::fclose(comm);
     return label;
@@ -129,8 +122,7 @@ bool LineLock::Acquire(int fd, const std::string& path, std::string& error)
                 unlink(file.c_str());
             break;
         }
-        if (errno != EEXIST)
-            break;
+        if (errno != EEXIST) break;
         long pid = ReadLockPid(file);
         if (pid == 0) {
             // Written by a program we cannot read: it is not ours to remove.
@@ -155,8 +147,7 @@ bool LineLock::Acquire(int fd, const std::string& path, std::string& error)
 
 void LineLock::Release()
 {
-    if (!lockFile_.empty() && ReadLockPid(lockFile_) == static_cast<long>(getpid()))
-        unlink(lockFile_.c_str());
+    if (!lockFile_.empty() && ReadLockPid(lockFile_) == static_cast<long>(getpid())) unlink(lockFile_.c_str());
     lockFile_.clear();
     if (fd_ >= 0) {
         ioctl(fd_, TIOCNXCL);

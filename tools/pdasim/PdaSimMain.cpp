@@ -52,11 +52,9 @@ public:
     // ones) have passed the line.
     void Account(Clock::time_point& lineFree, size_t count)
     {
-        if (!enabled_)
-            return;
+        if (!enabled_) return;
         auto now = Clock::now();
-        if (lineFree < now)
-            lineFree = now;
+        if (lineFree < now) lineFree = now;
         lineFree += std::chrono::microseconds(count * 1000000 / LINE_BYTES_PER_SECOND);
         while (!stopRequested && Clock::now() < lineFree)
             std::this_thread::sleep_until(std::min(lineFree, Clock::now() + std::chrono::milliseconds(50)));
@@ -114,24 +112,21 @@ int main(int argc, char** argv)
     // that cannot be written is no reason to leave the line unanswered.
     std::unique_ptr<VcardExport> vcard;
     if (!options.vcardPath.empty()) {
-        vcard = std::make_unique<VcardExport>(options.vcardPath, [](const std::string& text) {
-            std::fprintf(stderr, "pdasim: %s\n", text.c_str());
-        });
+        vcard = std::make_unique<VcardExport>(
+            options.vcardPath, [](const std::string& text) { std::fprintf(stderr, "pdasim: %s\n", text.c_str()); });
         vcard->Write();
     }
 
     SimLine line;
     bool ok = options.devicePath.empty() ? line.CreatePty(error) : line.OpenDevice(options.devicePath, error);
-    if (ok && options.xonXoff)
-        ok = line.SetSoftwareFlowControl(error);
+    if (ok && options.xonXoff) ok = line.SetSoftwareFlowControl(error);
     if (!ok) {
         std::fprintf(stderr, "pdasim: %s\n", error.c_str());
         return 1;
     }
 
     auto note = [&options](const std::string& text) {
-        if (!options.quiet)
-            std::fprintf(stderr, "pdasim: %s\n", text.c_str());
+        if (!options.quiet) std::fprintf(stderr, "pdasim: %s\n", text.c_str());
     };
     LinePacer pacer(options.pace);
     auto send = [&](const uint8_t* data, size_t length) {
@@ -155,8 +150,7 @@ int main(int argc, char** argv)
             std::this_thread::sleep_until(std::min(until, Clock::now() + std::chrono::milliseconds(50)));
     };
     DeviceSim device(options, serverType, options.logPath.empty() ? nullptr : &log, send, note, pause);
-    if (vcard)
-        device.SetRecordStored([&vcard](const uint8_t* data, size_t length) { vcard->AddRecord(data, length); });
+    if (vcard) device.SetRecordStored([&vcard](const uint8_t* data, size_t length) { vcard->AddRecord(data, length); });
 
     // Only now is the device able to answer: publish the line.
     std::string shownPath = options.devicePath;
@@ -178,21 +172,19 @@ int main(int argc, char** argv)
     uint32_t badSeen = 0;
     while (!stopRequested) {
         size_t n = line.Read(input, sizeof input, 200);
-        if (n == 0)
-            continue;
+        if (n == 0) continue;
         pacer.Account(pacer.rxFree, n);
         for (size_t k = 0; k < n && !stopRequested; ++k) {
             size_t length = sizeof payload;
-            if (receiver.Feed(input[k], payload, &length) == FrameReceiver::GOOD)
-                device.OnMessage(payload, length);
+            if (receiver.Feed(input[k], payload, &length) == FrameReceiver::GOOD) device.OnMessage(payload, length);
         }
         if (stats.badFramesReceived != badSeen) {
             note("rejected " + std::to_string(stats.badFramesReceived - badSeen) + " bad frame(s)");
             badSeen = stats.badFramesReceived;
         }
     }
-    note("stopping: " + std::to_string(device.recordsReceived()) + " records, " +
-         std::to_string(device.repliesSent()) + " replies");
+    note("stopping: " + std::to_string(device.recordsReceived()) + " records, " + std::to_string(device.repliesSent()) +
+         " replies");
     line.RemoveLink();
     return 0;
 }

@@ -35,8 +35,7 @@ std::string UtcTimestamp()
 
 RecordLog::~RecordLog()
 {
-    if (file_ != nullptr)
-        std::fclose(file_);
+    if (file_ != nullptr) std::fclose(file_);
 }
 
 bool RecordLog::Open(const std::string& path)
@@ -47,15 +46,13 @@ bool RecordLog::Open(const std::string& path)
 
 void RecordLog::Append(uint32_t seq, uint8_t flag, const uint8_t* data, size_t length, int status)
 {
-    if (file_ == nullptr)
-        return;
+    if (file_ == nullptr) return;
     std::string line = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + UtcTimestamp() +
                        "\",\"flag\":" + std::to_string(flag) + ",\"length\":" + std::to_string(length) +
                        ",\"data\":\"" + LowerHex(data, length) + "\",\"fields\":[";
     const auto fields = SplitRecordPayload(data, length);
     for (size_t k = 0; k < fields.size(); ++k) {
-        if (k > 0)
-            line += ',';
+        if (k > 0) line += ',';
         line += '"' + JsonEscape(Cp936ToUtf8(fields[k])) + '"';
     }
     line += "],\"status\":" + (status < 0 ? std::string("null") : std::to_string(status)) + "}\n";

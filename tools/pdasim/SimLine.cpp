@@ -54,8 +54,7 @@ bool IsPtyLink(const std::string& path)
 {
     char target[PATH_MAX];
     ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-    if (n < 0)
-        return false;
+    if (n < 0) return false;
     target[n] = '\0';
     return std::strncmp(target, PTY_SLAVE_DIR, sizeof PTY_SLAVE_DIR - 1) == 0;
 }
@@ -63,8 +62,7 @@ bool IsPtyLink(const std::string& path)
 bool LinkPlaceFree(const std::string& link, std::string& error)
 {
     struct stat st;
-    if (lstat(link.c_str(), &st) != 0 || IsPtyLink(link))
-        return true;
+    if (lstat(link.c_str(), &st) != 0 || IsPtyLink(link)) return true;
     const char* what = "a file";
     if (S_ISDIR(st.st_mode))
         what = "a folder";
@@ -78,10 +76,8 @@ SimLine::~SimLine()
 {
     RemoveLink();
     lock_.Release();
-    if (fd_ >= 0)
-        close(fd_);
-    if (slaveFd_ >= 0)
-        close(slaveFd_);
+    if (fd_ >= 0) close(fd_);
+    if (slaveFd_ >= 0) close(slaveFd_);
 }
 
 bool SimLine::OpenDevice(const std::string& path, std::string& error)
@@ -94,8 +90,7 @@ bool SimLine::OpenDevice(const std::string& path, std::string& error)
     }
     // The settings first: a path that is no line needs no lock.
     termios probe{};
-    if (tcgetattr(fd_, &probe) != 0)
-        return MakeRaw(fd_, path, error);
+    if (tcgetattr(fd_, &probe) != 0) return MakeRaw(fd_, path, error);
     return lock_.Acquire(fd_, path, error) && MakeRaw(fd_, path, error);
 }
 
@@ -139,11 +134,9 @@ bool SimLine::SetSoftwareFlowControl(std::string& error)
 
 bool SimLine::PublishLink(const std::string& link, std::string& error)
 {
-    if (!LinkPlaceFree(link, error))
-        return false;
+    if (!LinkPlaceFree(link, error)) return false;
     std::string temp = link + ".pdasim-" + std::to_string(getpid());
-    if (IsPtyLink(temp))
-        unlink(temp.c_str());
+    if (IsPtyLink(temp)) unlink(temp.c_str());
     if (symlink(slavePath_.c_str(), temp.c_str()) != 0) {
         error = "cannot create link " + temp + ": " + std::strerror(errno);
         return false;
@@ -159,15 +152,13 @@ bool SimLine::PublishLink(const std::string& link, std::string& error)
 
 void SimLine::RemoveLink()
 {
-    if (link_.empty())
-        return;
+    if (link_.empty()) return;
     // A newer simulator may have taken the name over; leave its link alone.
     char target[PATH_MAX];
     ssize_t n = readlink(link_.c_str(), target, sizeof target - 1);
     if (n >= 0) {
         target[n] = '\0';
-        if (slavePath_ == target)
-            unlink(link_.c_str());
+        if (slavePath_ == target) unlink(link_.c_str());
     }
     link_.clear();
 }
@@ -176,12 +167,10 @@ size_t SimLine::Read(uint8_t* buffer, size_t capacity, int timeoutMs)
 {
     pollfd p{fd_, POLLIN, 0};
     int r = poll(&p, 1, timeoutMs);
-    if (r <= 0)
-        return 0;
+    if (r <= 0) return 0;
     if (p.revents & POLLIN) {
         ssize_t n = read(fd_, buffer, capacity);
-        if (n > 0)
-            return static_cast<size_t>(n);
+        if (n > 0) return static_cast<size_t>(n);
     }
     // EIO, a 0-byte read or a hang-up: nobody has the line open right now.
     // That is not the end; wait a little so the loop does not spin.
@@ -200,10 +189,8 @@ bool SimLine::Write(const uint8_t* data, size_t length, int stallMs)
             stalled = 0;
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != EIO)
-            return false;
-        if (stalled >= stallMs)
-            return false;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != EIO) return false;
+        if (stalled >= stallMs) return false;
         pollfd p{fd_, POLLOUT, 0};
         poll(&p, 1, 10);
         stalled += 10;

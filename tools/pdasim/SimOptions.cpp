@@ -42,13 +42,11 @@ namespace {
 
 bool ParseCount(const char* text, uint32_t max, uint32_t& out)
 {
-    if (text == nullptr || *text == '\0' || *text == '-' || *text == '+')
-        return false;
+    if (text == nullptr || *text == '\0' || *text == '-' || *text == '+') return false;
     errno = 0;
     char* end = nullptr;
     unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v > max)
-        return false;
+    if (errno != 0 || *end != '\0' || v > max) return false;
     out = static_cast<uint32_t>(v);
     return true;
 }
@@ -62,13 +60,19 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         bool SimOptions::*field;
     };
     static const Flag flags[] = {
-        {"--quiet", &SimOptions::quiet},           {"--silent", &SimOptions::silent},
-        {"--probe-only", &SimOptions::probeOnly},  {"--refuse-records", &SimOptions::refuseRecords},
-        {"--wrong-length", &SimOptions::wrongLength}, {"--stale-reply", &SimOptions::staleReply},
-        {"--noise", &SimOptions::noise},           {"--pace", &SimOptions::pace},
+        {"--quiet", &SimOptions::quiet},
+        {"--silent", &SimOptions::silent},
+        {"--probe-only", &SimOptions::probeOnly},
+        {"--refuse-records", &SimOptions::refuseRecords},
+        {"--wrong-length", &SimOptions::wrongLength},
+        {"--stale-reply", &SimOptions::staleReply},
+        {"--noise", &SimOptions::noise},
+        {"--pace", &SimOptions::pace},
         {"--duplicate-replies", &SimOptions::duplicateReplies},
-        {"--xon-xoff", &SimOptions::xonXoff},      {"--payload-fields", &SimOptions::payloadFields},
-        {"--help", &SimOptions::help},             {"--version", &SimOptions::version},
+        {"--xon-xoff", &SimOptions::xonXoff},
+        {"--payload-fields", &SimOptions::payloadFields},
+        {"--help", &SimOptions::help},
+        {"--version", &SimOptions::version},
     };
     struct Number {
         const char* name;
@@ -90,10 +94,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         std::string SimOptions::*field;
     };
     static const Text texts[] = {
-        {"--device", &SimOptions::devicePath},
-        {"--pty", &SimOptions::ptyLink},
-        {"--server-type", &SimOptions::serverType},
-        {"--log", &SimOptions::logPath},
+        {"--device", &SimOptions::devicePath},      {"--pty", &SimOptions::ptyLink},
+        {"--server-type", &SimOptions::serverType}, {"--log", &SimOptions::logPath},
         {"--export-vcard", &SimOptions::vcardPath},
     };
 
@@ -107,23 +109,20 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             }
         }
         for (const Number& n : numbers) {
-            if (std::strcmp(arg, n.name) != 0)
-                continue;
+            if (std::strcmp(arg, n.name) != 0) continue;
             uint32_t v = 0;
             if (k + 1 >= argc || !ParseCount(argv[k + 1], n.max, v) || v < n.min) {
-                error = std::string(arg) + " needs a number from " + std::to_string(n.min) + " to " +
-                        std::to_string(n.max);
+                error =
+                    std::string(arg) + " needs a number from " + std::to_string(n.min) + " to " + std::to_string(n.max);
                 return false;
             }
             o.*n.field = v;
-            if (n.field == &SimOptions::stopAfter)
-                o.stopAfterSet = true;
+            if (n.field == &SimOptions::stopAfter) o.stopAfterSet = true;
             ++k;
             known = true;
         }
         for (const Text& t : texts) {
-            if (std::strcmp(arg, t.name) != 0)
-                continue;
+            if (std::strcmp(arg, t.name) != 0) continue;
             bool mayBeEmpty = t.field == &SimOptions::serverType;
             if (k + 1 >= argc || (argv[k + 1][0] == '\0' && !mayBeEmpty)) {
                 error = std::string(arg) + " needs a value" + (k + 1 >= argc ? "" : ", not an empty one");
@@ -137,8 +136,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             return false;
         }
     }
-    if (o.payloadFields || o.help || o.version)
-        return true;
+    if (o.payloadFields || o.help || o.version) return true;
     if (o.devicePath.empty() == o.ptyLink.empty()) {
         error = "give exactly one of --device PATH and --pty LINK";
         return false;

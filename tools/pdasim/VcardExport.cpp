@@ -26,8 +26,7 @@ std::string EscapeText(const std::string& text)
         case ',': out += "\\,"; break;
         case ';': out += "\\;"; break;
         case '\r':
-            if (k + 1 < text.size() && text[k + 1] == '\n')
-                ++k;
+            if (k + 1 < text.size() && text[k + 1] == '\n') ++k;
             out += "\\n";
             break;
         case '\n': out += "\\n"; break;
@@ -41,8 +40,7 @@ std::string EscapeText(const std::string& text)
 // character with the continuation bytes that follow its lead byte.
 size_t UnbreakableLength(const std::string& line, size_t k)
 {
-    if (line[k] == '\\')
-        return k + 1 < line.size() ? 2 : 1;
+    if (line[k] == '\\') return k + 1 < line.size() ? 2 : 1;
     return Utf8CharacterLength(line, k);
 }
 
@@ -73,15 +71,13 @@ void AddProperty(std::string& card, const char* nameAndParameters, const std::st
 // A single-text property, left out when the text is empty.
 void AddTextProperty(std::string& card, const char* nameAndParameters, const std::string& text)
 {
-    if (!text.empty())
-        AddProperty(card, nameAndParameters, EscapeText(text));
+    if (!text.empty()) AddProperty(card, nameAndParameters, EscapeText(text));
 }
 
 std::string Organization(const std::string& company, const std::string& department)
 {
     std::string value = EscapeText(company);
-    if (!department.empty())
-        value += ";" + EscapeText(department);
+    if (!department.empty()) value += ";" + EscapeText(department);
     return value;
 }
 
@@ -102,8 +98,7 @@ std::string RecordVcard(const RecordTexts& f)
     AddTextProperty(card, "TEL;TYPE=WORK:", f[FIELD_WORK_PHONE]);
     AddTextProperty(card, "EMAIL;TYPE=INTERNET:", f[FIELD_EMAIL]);
     // The address is one text too: the street component holds it.
-    if (!f[FIELD_ADDRESS].empty())
-        AddProperty(card, "ADR:", ";;" + EscapeText(f[FIELD_ADDRESS]) + ";;;;");
+    if (!f[FIELD_ADDRESS].empty()) AddProperty(card, "ADR:", ";;" + EscapeText(f[FIELD_ADDRESS]) + ";;;;");
     AddTextProperty(card, "NOTE:", f[FIELD_NOTES]);
     return card + "END:VCARD\r\n";
 }
@@ -113,8 +108,7 @@ VcardExport::VcardExport(std::string path, Report report) : path_(std::move(path
 bool VcardExport::Write()
 {
     const int error = ReplaceFileWhole(path_, cards_);
-    if (error == 0)
-        return true;
+    if (error == 0) return true;
     // Once is enough: the device goes on storing and every later record
     // tries the whole file again.
     if (!reported_ && report_) {

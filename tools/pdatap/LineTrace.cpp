@@ -50,8 +50,7 @@ std::string SpacedHex(const std::vector<uint8_t>& bytes)
     std::string out;
     for (size_t k = 0; k < hex.size(); k += 2)
         out += (k == 0 ? "" : " ") + hex.substr(k, 2);
-    if (bytes.size() > SHOWN_BYTES)
-        out += " ...";
+    if (bytes.size() > SHOWN_BYTES) out += " ...";
     return out;
 }
 
@@ -114,8 +113,7 @@ void LineTrace::Feed(LineDirection direction, const uint8_t* data, size_t length
         const FrameReceiver::Result result = side.receiver.Feed(byte, payload_, &payloadLength);
         if (before == FrameReceiver::HUNT) {
             if (byte != FRAME_FLAG) {
-                if (side.noise.empty())
-                    side.noiseTime = time;
+                if (side.noise.empty()) side.noiseTime = time;
                 side.noise.push_back(byte);
                 continue;
             }
@@ -131,8 +129,7 @@ void LineTrace::Feed(LineDirection direction, const uint8_t* data, size_t length
             // The receiver keeps no more than its limit and drops the rest.
             ShowBroken(direction, time, stored >= FRAME_BUFFER_SIZE ? "too long" : "FCS bad", side.wire, stored);
         }
-        if (result != FrameReceiver::MORE)
-            side.wire.clear();
+        if (result != FrameReceiver::MORE) side.wire.clear();
     }
 }
 
@@ -150,8 +147,7 @@ void LineTrace::Flush(LineDirection direction, const std::string& time, bool end
 
 void LineTrace::ShowNoise(LineDirection direction, SideState& side)
 {
-    if (side.noise.empty())
-        return;
+    if (side.noise.empty()) return;
     side.counts.noiseBytes += static_cast<uint32_t>(side.noise.size());
     TraceLine line(json_, side.noiseTime, direction, "noise");
     const long count = static_cast<long>(side.noise.size());
@@ -217,8 +213,8 @@ void LineTrace::ShowFrame(LineDirection direction, const std::string& time, cons
     case CMD_RECORD:
         if (reply) {
             uint8_t status = ReadRecordStatus(message, length);
-            line.Number("status", status, "; status " + std::to_string(status) +
-                                              (status == RECORD_REFUSED ? " (refused)" : " (taken)"));
+            line.Number("status", status,
+                        "; status " + std::to_string(status) + (status == RECORD_REFUSED ? " (refused)" : " (taken)"));
         } else {
             RecordRequest record = ReadRecordRequest(message, length);
             line.Number("flag", record.flag, "; flag " + std::to_string(record.flag));
@@ -230,13 +226,13 @@ void LineTrace::ShowFrame(LineDirection direction, const std::string& time, cons
             for (size_t k = 0; k < fields.size(); ++k) {
                 json += (k == 0 ? "\"" : ",\"") + JsonEscape(Cp936ToUtf8(fields[k])) + "\"";
                 if (!fields[k].empty())
-                    text += (text.empty() ? ": " : ", ") + RecordFieldLabel(static_cast<int>(k)) + " " + Quoted(fields[k]);
+                    text +=
+                        (text.empty() ? ": " : ", ") + RecordFieldLabel(static_cast<int>(k)) + " " + Quoted(fields[k]);
             }
             line.Raw("fields", json + "]", text);
         }
         break;
-    default:
-        break;
+    default: break;
     }
     emit_(line.Finish());
 }

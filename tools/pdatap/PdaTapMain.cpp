@@ -59,8 +59,8 @@ bool ParseTapOptions(int argc, char** argv, TapOptions& o, std::string& error)
 {
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
-        std::string* value = arg == "--device" ? &o.devicePath
-                             : arg == "--pty"  ? &o.ptyLink
+        std::string* value = arg == "--device"  ? &o.devicePath
+                             : arg == "--pty"   ? &o.ptyLink
                              : arg == "--trace" ? &o.tracePath
                                                 : nullptr;
         if (value != nullptr) {
@@ -112,24 +112,19 @@ int main(int argc, char** argv)
         return 1;
     };
     auto note = [&options](const std::string& text) {
-        if (!options.quiet)
-            std::fprintf(stderr, "pdatap: %s\n", text.c_str());
+        if (!options.quiet) std::fprintf(stderr, "pdatap: %s\n", text.c_str());
     };
 
-    if (!LinkPlaceFree(options.ptyLink, error))
-        return fail(error);
+    if (!LinkPlaceFree(options.ptyLink, error)) return fail(error);
     SimLine device;
-    if (!device.OpenDevice(options.devicePath, error))
-        return fail(error);
+    if (!device.OpenDevice(options.devicePath, error)) return fail(error);
     std::FILE* trace = stdout;
     if (!options.tracePath.empty()) {
         trace = std::fopen(options.tracePath.c_str(), "w");
-        if (trace == nullptr)
-            return fail("cannot write the trace " + options.tracePath + ": " + std::strerror(errno));
+        if (trace == nullptr) return fail("cannot write the trace " + options.tracePath + ": " + std::strerror(errno));
     }
     SimLine host;
-    if (!host.CreatePty(error) || !host.PublishLink(options.ptyLink, error))
-        return fail(error);
+    if (!host.CreatePty(error) || !host.PublishLink(options.ptyLink, error)) return fail(error);
 
     struct sigaction sa {};
     sa.sa_handler = OnStopSignal;
@@ -164,12 +159,10 @@ int main(int argc, char** argv)
             continue;
         }
         for (size_t k = 0; k < 2; ++k) {
-            if (fds[k].revents == 0)
-                continue;
+            if (fds[k].revents == 0) continue;
             const Side& side = sides[k];
             size_t n = side.from.Read(buffer, sizeof buffer, 0);
-            if (n == 0)
-                continue;
+            if (n == 0) continue;
             // Passed on first: the trace must not hold the line up.
             if (!side.to.Write(buffer, n, WRITE_STALL_MS))
                 note(std::string("lost ") + std::to_string(n) + " B: " + side.receiver + " takes no bytes");
@@ -183,8 +176,7 @@ int main(int argc, char** argv)
     note("stopping: " + std::to_string(out.goodFrames) + " frames to the device, " + std::to_string(in.goodFrames) +
          " to the host, " + std::to_string(out.badFrames + in.badFrames) + " broken, " +
          std::to_string(out.noiseBytes + in.noiseBytes) + " B of noise");
-    if (trace != stdout)
-        std::fclose(trace);
+    if (trace != stdout) std::fclose(trace);
     host.RemoveLink();
     return 0;
 }

@@ -76,8 +76,8 @@ std::string Printable(const std::string& utf8)
 
 // What the three passes of a transfer see, handed out block by block.
 struct BlockView {
-    int32_t number;         // 1-based
-    int64_t offset;         // of the start mark
+    int32_t number;  // 1-based
+    int64_t offset;  // of the start mark
     const RecordSlot* entries;
     int32_t entryCount;
     const char* const* fieldTexts;
@@ -95,8 +95,7 @@ int32_t ReadRecords(const char* path, RecordFile& file, int32_t& blockCount,
     RecordSource source(file, table);
     const int32_t loaded = source.Load(path);
     blockCount = source.BlockCount();
-    if (loaded != IMEX_RESULT_OK)
-        return loaded;
+    if (loaded != IMEX_RESULT_OK) return loaded;
     RecordView record;
     source.StartRecords();
     while (source.NextRecord(record)) {
@@ -104,8 +103,7 @@ int32_t ReadRecords(const char* path, RecordFile& file, int32_t& blockCount,
         onBlock(BlockView{block.number, block.offset, block.entries, block.entryCount, record.fieldTexts,
                           record.payload, record.payloadLength});
     }
-    if (source.Result() != IMEX_RESULT_OK)
-        return source.Result();
+    if (source.Result() != IMEX_RESULT_OK) return source.Result();
     file.Close();
     return IMEX_RESULT_OK;
 }
@@ -180,16 +178,13 @@ bool ParseHex(const std::string& text, std::string& bytes)
 {
     std::string digits;
     for (char c : text)
-        if (c != ' ')
-            digits += c;
-    if (digits.size() % 2 != 0)
-        return false;
+        if (c != ' ') digits += c;
+    if (digits.size() % 2 != 0) return false;
     for (size_t i = 0; i < digits.size(); i += 2) {
         char* end = nullptr;
         const std::string pair = digits.substr(i, 2);
         const long value = std::strtol(pair.c_str(), &end, 16);
-        if (*end != '\0')
-            return false;
+        if (*end != '\0') return false;
         bytes += static_cast<char>(value);
     }
     return true;
@@ -212,8 +207,7 @@ int Build(const char* inputPath, const char* outputPath)
     int32_t count = 0;
     std::string line;
     for (int lineNumber = 1; std::getline(input, line); ++lineNumber) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         auto fail = [&](const char* why) {
             std::fprintf(stderr, "recfile: %s:%d: %s\n", inputPath, lineNumber, why);
             return EXIT_BUILD_FAILED;
@@ -225,14 +219,12 @@ int Build(const char* inputPath, const char* outputPath)
             writer.AddEmptyBlock();
         } else if (line.compare(0, 6, "!junk ") == 0) {
             std::string junk;
-            if (!ParseHex(line.substr(6), junk))
-                return fail("!junk needs hex pairs");
+            if (!ParseHex(line.substr(6), junk)) return fail("!junk needs hex pairs");
             writer.AddJunk(junk);
         } else if (line.compare(0, 7, "!count ") == 0) {
             char* end = nullptr;
             const long value = std::strtol(line.c_str() + 7, &end, 10);
-            if (*end != '\0' || value < INT32_MIN || value > INT32_MAX)
-                return fail("!count needs a 32-bit number");
+            if (*end != '\0' || value < INT32_MIN || value > INT32_MAX) return fail("!count needs a 32-bit number");
             count = static_cast<int32_t>(value);
             countGiven = true;
         } else {
@@ -246,8 +238,7 @@ int Build(const char* inputPath, const char* outputPath)
             for (int k = 0; k < 3; ++k) {
                 if (!toCp936.Convert(parts[k], converted[k], Cp936Converter::FAIL))
                     return fail("text that code page 936 cannot hold");
-                if (converted[k].find('\xFF') != std::string::npos)
-                    return fail("a text may not hold the byte FF");
+                if (converted[k].find('\xFF') != std::string::npos) return fail("a text may not hold the byte FF");
             }
             writer.AddEntry(converted[0], converted[1], converted[2]);
         }
@@ -268,8 +259,7 @@ int ReportWhatTheDeviceMisses(const char* outputPath, const VcardBook& book)
     int32_t blockCount = 0;
     int missed = 0;
     const int32_t result = ReadRecords(outputPath, file, blockCount, [&](const BlockView& block) {
-        if (block.number < 1 || static_cast<size_t>(block.number) > book.cards.size())
-            return;
+        if (block.number < 1 || static_cast<size_t>(block.number) > book.cards.size()) return;
         const VcardCard& card = book.cards[static_cast<size_t>(block.number) - 1];
         const std::string notes = block.fieldTexts[FIELD_NOTES];
         for (const VcardEntry& entry : card.entries) {
@@ -278,12 +268,11 @@ int ReportWhatTheDeviceMisses(const char* outputPath, const VcardBook& book)
             bool arrives = notes.find(":" + sent + "\r\n") != std::string::npos;
             for (int field = 0; field < FIELD_NOTES && !arrives; ++field)
                 arrives = sent == block.fieldTexts[field];
-            if (arrives)
-                continue;
+            if (arrives) continue;
             ++missed;
             const bool mail = entry.code == CodeOfField(FIELD_EMAIL)->code && !IsEmailAddress(sent.c_str());
-            std::fprintf(stderr, "recfile: %s: \"%s\" will not reach the device (%s)\n",
-                         CardPlace(card, entry).c_str(), Cp936ToUtf8(sent).c_str(),
+            std::fprintf(stderr, "recfile: %s: \"%s\" will not reach the device (%s)\n", CardPlace(card, entry).c_str(),
+                         Cp936ToUtf8(sent).c_str(),
                          mail ? "the device's e-mail field refuses it: ASCII, 5 characters or more, one @ with "
                                 "text on both sides, no dot at either end or right after the @"
                               : "no room is left in the record's notes");
@@ -307,8 +296,7 @@ int BuildFromVcards(const std::vector<std::string>& inputs, const char* outputPa
     RecordFileWriter writer;
     size_t entries = 0;
     for (const VcardCard& card : book.cards) {
-        if (card.entries.empty())
-            writer.AddEmptyBlock();
+        if (card.entries.empty()) writer.AddEmptyBlock();
         for (const VcardEntry& entry : card.entries)
             writer.AddEntry(entry.code, entry.label, entry.value);
         writer.EndBlock();
@@ -324,8 +312,7 @@ int BuildFromVcards(const std::vector<std::string>& inputs, const char* outputPa
         leftOut += (leftOut.empty() ? "" : ", ") + name + " " + std::to_string(count);
     std::printf("recfile: %s: %zu contact(s), %zu entries; left out (no field code): %s\n", outputPath,
                 book.cards.size(), entries, leftOut.empty() ? "nothing" : leftOut.c_str());
-    if (missed > 0)
-        std::printf("recfile: %d value(s) will not reach the device, named above\n", missed);
+    if (missed > 0) std::printf("recfile: %d value(s) will not reach the device, named above\n", missed);
     return missed < 0 ? EXIT_BUILD_FAILED : 0;
 }
 
@@ -334,16 +321,13 @@ int BuildFromVcards(const std::vector<std::string>& inputs, const char* outputPa
 int main(int argc, char** argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "dump" && argc == 3)
-        return Dump(argv[2]);
-    if (command == "payloads" && argc == 3)
-        return Payloads(argv[2]);
+    if (command == "dump" && argc == 3) return Dump(argv[2]);
+    if (command == "payloads" && argc == 3) return Payloads(argv[2]);
     if (command == "fields" && argc == 2) {
         std::fputs(FieldCodesJson().c_str(), stdout);
         return 0;
     }
-    if (command == "build" && argc == 4 && std::strcmp(argv[2], "--vcard") != 0)
-        return Build(argv[2], argv[3]);
+    if (command == "build" && argc == 4 && std::strcmp(argv[2], "--vcard") != 0) return Build(argv[2], argv[3]);
     if (command == "build" && argc > 2 && std::strcmp(argv[2], "--vcard") == 0) {
         std::vector<std::string> inputs;
         bool replace = false;
@@ -362,8 +346,7 @@ int main(int argc, char** argv)
                 inputs.push_back(argv[k]);
             }
         }
-        if (!inputs.empty())
-            return BuildFromVcards(inputs, argv[argc - 1], replace, charset);
+        if (!inputs.empty()) return BuildFromVcards(inputs, argv[argc - 1], replace, charset);
     }
     std::fputs(USAGE, stderr);
     return EXIT_USAGE;

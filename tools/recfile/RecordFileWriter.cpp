@@ -1,6 +1,5 @@
 #include "RecordFileWriter.h"
 
-
 namespace {
 
 const char START_MARK[] = "\xAA\xBB\x55\x44";
@@ -30,8 +29,7 @@ void RecordFileWriter::AddEntry(const std::string& code, const std::string& labe
 
 void RecordFileWriter::EndBlock()
 {
-    if (!inBlock)
-        return;
+    if (!inBlock) return;
     file += pendingJunk;
     pendingJunk.clear();
     file += std::string(START_MARK, 4) + LittleEndian32(static_cast<int32_t>(body.size()) + BODY_HEADER_BYTES) +
@@ -58,8 +56,8 @@ void RecordFileWriter::AddJunk(const std::string& bytes)
 std::string RecordFileWriter::Finish(const int32_t* count)
 {
     EndBlock();
-    std::string out = file + pendingJunk + LittleEndian32(count != nullptr ? *count : blocks) +
-                      std::string(TRAILER_MARK, 4);
+    std::string out =
+        file + pendingJunk + LittleEndian32(count != nullptr ? *count : blocks) + std::string(TRAILER_MARK, 4);
     file.clear();
     pendingJunk.clear();
     return out;

@@ -29,8 +29,7 @@ std::string BesideThisProgram(const char* name)
 {
     char self[4096];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return name;
+    if (length <= 0) return name;
     std::string path(self, static_cast<size_t>(length));
     return path.substr(0, path.rfind('/') + 1) + name;
 }
@@ -47,8 +46,7 @@ bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::
     argv.push_back(const_cast<char*>(script.c_str()));
     char replaceOption[] = "--replace";
     char charsetOption[] = "--charset";
-    if (replace)
-        argv.push_back(replaceOption);
+    if (replace) argv.push_back(replaceOption);
     if (!charset.empty()) {
         argv.push_back(charsetOption);
         argv.push_back(const_cast<char*>(charset.c_str()));
@@ -88,8 +86,7 @@ bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::
     }
     close(pipeEnds[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -128,8 +125,7 @@ std::string CodePointName(const std::string& character)
 
 // Converts character by character, so that the first one code page 936
 // lacks can be named; with `replace` each such character becomes "?".
-bool ToCp936(Cp936Converter& converter, const std::string& utf8, bool replace, std::string& out,
-             std::string& missing)
+bool ToCp936(Cp936Converter& converter, const std::string& utf8, bool replace, std::string& out, std::string& missing)
 {
     out.clear();
     for (size_t at = 0; at < utf8.size();) {
@@ -154,8 +150,7 @@ bool ToCp936(Cp936Converter& converter, const std::string& utf8, bool replace, s
 std::string CardPlace(const VcardCard& card, const VcardEntry& entry)
 {
     std::string place = card.source + ":" + std::to_string(entry.line) + ": card " + std::to_string(card.number);
-    if (!card.name.empty())
-        place += " (" + card.name + ")";
+    if (!card.name.empty()) place += " (" + card.name + ")";
     return place + ", " + entry.property;
 }
 
@@ -167,14 +162,12 @@ bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const s
         return false;
     }
     std::string listing;
-    if (!RunReader(inputs, replace, charset, listing))
-        return false;
+    if (!RunReader(inputs, replace, charset, listing)) return false;
 
     std::vector<std::string> lines;
     for (size_t lineStart = 0; lineStart < listing.size();) {
         size_t lineEnd = listing.find('\n', lineStart);
-        if (lineEnd == std::string::npos)
-            lineEnd = listing.size();
+        if (lineEnd == std::string::npos) lineEnd = listing.size();
         lines.push_back(listing.substr(lineStart, lineEnd - lineStart));
         lineStart = lineEnd + 1;
     }
@@ -222,8 +215,7 @@ bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const s
                 sound = false;
                 continue;
             }
-            const size_t kept =
-                FieldTextFit(reinterpret_cast<const uint8_t*>(entry.value.data()), entry.value.size());
+            const size_t kept = FieldTextFit(reinterpret_cast<const uint8_t*>(entry.value.data()), entry.value.size());
             if (kept < entry.value.size())
                 std::fprintf(stderr,
                              "recfile: %s: the value has %zu bytes in code page 936, a field holds %zu; the "

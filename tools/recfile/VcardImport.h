@@ -39,5 +39,4 @@ std::string CardPlace(const VcardCard& card, const VcardEntry& entry);
 // names the character set of values that declare none. Values longer than a
 // field are reported on stderr and kept: the transfer cuts them at a whole
 // character.
-bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const std::string& charset,
-                   VcardBook& book);
+bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const std::string& charset, VcardBook& book);

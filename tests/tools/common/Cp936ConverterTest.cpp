@@ -15,8 +15,7 @@ std::string ToUtf8(const std::string& cp936, Cp936Converter::BadBytes bad, bool*
     Cp936Converter converter(Cp936Converter::TO_UTF8);
     std::string out;
     bool done = converter.Convert(cp936, out, bad);
-    if (ok != nullptr)
-        *ok = done;
+    if (ok != nullptr) *ok = done;
     return out;
 }
 
@@ -91,8 +90,16 @@ TEST(Utf8CharacterLength, WholeCharactersAndBrokenOnes)
     // Folding and per-character conversion must never run past the text or
     // swallow the next character when a sequence is cut short.
     EXPECT_EQ(Utf8CharacterLength("\xE4\xB8", 0), 2u) << "cut off by the end";
-    EXPECT_EQ(Utf8CharacterLength("\xE4" "a", 0), 1u) << "cut off by a plain byte";
-    EXPECT_EQ(Utf8CharacterLength("\x80" "a", 0), 1u) << "a stray continuation byte";
+    EXPECT_EQ(Utf8CharacterLength("\xE4"
+                                  "a",
+                                  0),
+              1u)
+        << "cut off by a plain byte";
+    EXPECT_EQ(Utf8CharacterLength("\x80"
+                                  "a",
+                                  0),
+              1u)
+        << "a stray continuation byte";
 }
 
 }  // namespace

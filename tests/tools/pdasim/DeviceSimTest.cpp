@@ -49,7 +49,8 @@ class Device {
 public:
     explicit Device(SimOptions o = {}, std::string serverType = "PDASIM")
         : options(std::move(o)),
-          sim(options, std::move(serverType), nullptr,
+          sim(
+              options, std::move(serverType), nullptr,
               [this](const uint8_t* data, size_t length) {
                   line.insert(line.end(), data, data + length);
                   ++writes;
@@ -203,10 +204,8 @@ TEST(DeviceSimFaults, WrongLengthWithCorruptFcsAndNoiseInOneReply)
     EXPECT_EQ(device.Frames(), std::vector<Bytes>{Device::BAD_FRAME});
 
     const std::vector<std::string> notes = {
-        "request 0x07 received, 8 bytes",
-        "fault: length field 2 for a body of 1",
-        "fault: FCS of reply 1 corrupted",
-        "fault: " + std::to_string(count) + " noise bytes before the frame",
+        "request 0x07 received, 8 bytes",  "fault: length field 2 for a body of 1",
+        "fault: FCS of reply 1 corrupted", "fault: " + std::to_string(count) + " noise bytes before the frame",
         "reply 0x87 sent, 4 bytes",
     };
     EXPECT_EQ(device.notes, notes);
@@ -285,9 +284,19 @@ TEST(DeviceSimStore, OnlyRecordsAnsweredAsTakenAreStored)
         {"plain", {}, {'1', '2', '3', '4'}},
         {"--refuse-records", options([](SimOptions& o) { o.refuseRecords = true; }), {}},
         {"--refuse-every 2", options([](SimOptions& o) { o.refuseEvery = 2; }), {'1', '3'}},
-        {"--stop-after 2", options([](SimOptions& o) { o.stopAfterSet = true; o.stopAfter = 2; }), {'1', '2'}},
+        {"--stop-after 2",
+         options([](SimOptions& o) {
+             o.stopAfterSet = true;
+             o.stopAfter = 2;
+         }),
+         {'1', '2'}},
         {"--refuse-every 2 --stop-after 3",
-         options([](SimOptions& o) { o.refuseEvery = 2; o.stopAfterSet = true; o.stopAfter = 3; }), {'1', '3'}},
+         options([](SimOptions& o) {
+             o.refuseEvery = 2;
+             o.stopAfterSet = true;
+             o.stopAfter = 3;
+         }),
+         {'1', '3'}},
         {"--silent", options([](SimOptions& o) { o.silent = true; }), {}},
         {"--probe-only", options([](SimOptions& o) { o.probeOnly = true; }), {}},
         // The reply goes out with the taken status, spoilt on the line: the

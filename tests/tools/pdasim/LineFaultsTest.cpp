@@ -56,10 +56,8 @@ FrameReceiver::Result Receive(const Bytes& wire, LinkStatistics& stats, Bytes& p
     for (uint8_t b : wire) {
         size_t length = sizeof buffer;
         result = receiver.Feed(b, buffer, &length);
-        if (result == FrameReceiver::GOOD)
-            payload.assign(buffer, buffer + length);
-        if (result != FrameReceiver::MORE)
-            break;
+        if (result == FrameReceiver::GOOD) payload.assign(buffer, buffer + length);
+        if (result != FrameReceiver::MORE) break;
     }
     return result;
 }
@@ -71,8 +69,7 @@ Bytes FindReply(bool stuffedBefore, bool stuffedAfter)
     for (uint32_t v = 0; v <= 0xFFFF; ++v) {
         Bytes payload = {0x82, 0x02, 0x00, static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)};
         uint16_t fcs = MakeFcs(payload.data(), payload.size());
-        if (NeedsStuffing(fcs) == stuffedBefore && NeedsStuffing(fcs ^ FCS_CORRUPTION) == stuffedAfter)
-            return payload;
+        if (NeedsStuffing(fcs) == stuffedBefore && NeedsStuffing(fcs ^ FCS_CORRUPTION) == stuffedAfter) return payload;
     }
     return {};
 }
@@ -94,7 +91,8 @@ TEST(CorruptFcs, TheReceiverRejectsTheFrame)
     Bytes payload;
     EXPECT_EQ(Receive(Corrupted({0x87, 0x01, 0x00, 0x01}), stats, payload), FrameReceiver::BAD);
     EXPECT_EQ(stats.badFramesReceived, 1u);
-    EXPECT_EQ(Receive(BuiltFrame({0x87, 0x01, 0x00, 0x01}), stats, payload), FrameReceiver::GOOD) << "the good one passes";
+    EXPECT_EQ(Receive(BuiltFrame({0x87, 0x01, 0x00, 0x01}), stats, payload), FrameReceiver::GOOD)
+        << "the good one passes";
 }
 
 TEST(CorruptFcs, StuffedFcsBytesOnEitherSide)

@@ -23,8 +23,7 @@ Outcome RunSim(const std::string& args)
 {
     Outcome result{-1, {}};
     std::FILE* pipe = popen((std::string(PDASIM_PATH) + " " + args + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return result;
+    if (pipe == nullptr) return result;
     char buffer[512];
     while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
         result.out += buffer;

@@ -137,8 +137,7 @@ Bytes RecordOfFields(const std::vector<std::string>& fields)
 {
     Bytes data;
     for (size_t k = 0; k < RECORD_FIELD_COUNT; ++k) {
-        if (k < fields.size())
-            data.insert(data.end(), fields[k].begin(), fields[k].end());
+        if (k < fields.size()) data.insert(data.end(), fields[k].begin(), fields[k].end());
         data.push_back(0);
     }
     data.push_back(0);
@@ -148,8 +147,7 @@ Bytes RecordOfFields(const std::vector<std::string>& fields)
 std::string FileText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "<no file>";
+    if (!in) return "<no file>";
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -166,10 +164,8 @@ std::vector<std::string> PropertyValues(const std::string& vcards, const std::st
     std::vector<std::string> values;
     std::istringstream lines(unfolded);
     for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.rfind(name + ":", 0) == 0)
-            values.push_back(line.substr(name.size() + 1));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(name + ":", 0) == 0) values.push_back(line.substr(name.size() + 1));
     }
     return values;
 }
@@ -192,7 +188,8 @@ TEST_F(PdaSim, ExportsTheStoredRecordsAsVcardsInOrder)
         // Current as soon as the reply is in.
         std::string vcards = FileText(vcf);
         EXPECT_EQ(PropertyValues(vcards, "FN"), std::vector<std::string>(shown.begin(), shown.begin() + stored))
-            << "after record " << k + 1 << ":\n" << vcards;
+            << "after record " << k + 1 << ":\n"
+            << vcards;
     }
     sim.Stop();
     std::string vcards = FileText(vcf);
@@ -356,9 +353,9 @@ TEST_F(PdaSim, SurvivesGarbageAndIgnoresMalformedRequests)
     ASSERT_TRUE(client.WriteRaw(garbage));
     Bytes closing = {0x7E};  // ends whatever frame the garbage left open
     ASSERT_TRUE(client.WriteRaw(closing));
-    ExpectNoReply({0x01, 0x05, 0x00});          // length field disagrees
-    ExpectNoReply({0x33, 0x00, 0x00});          // unknown code
-    ExpectNoReply({0x02});                      // shorter than a header
+    ExpectNoReply({0x01, 0x05, 0x00});  // length field disagrees
+    ExpectNoReply({0x33, 0x00, 0x00});  // unknown code
+    ExpectNoReply({0x02});              // shorter than a header
     Exchange(Probe(), 0x82);
     // Oversized frame, then a good one.
     Bytes huge(6000, 0x41);
@@ -402,8 +399,7 @@ TEST_F(PdaSim, XonXoffLeavesSoftwareFlowControlOnTheLine)
     for (bool wanted : {false, true}) {
         link = dir.path() + (wanted ? "/tty-xon" : "/tty-plain");
         std::vector<std::string> args = {"--pty", link, "--quiet"};
-        if (wanted)
-            args.push_back("--xon-xoff");
+        if (wanted) args.push_back("--xon-xoff");
         std::string ready;
         ASSERT_TRUE(sim.Start(args, ready)) << "pdasim gave no ready line within 5 s";
         int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -454,9 +450,9 @@ TEST(PdaSimDevice, AnswersOnAnExistingTty)
 
 TEST(PdaSimCommandLine, RejectsBadArguments)
 {
-    for (const char* cmd : {" --bogus", "", " --pty a --device b", " --pty x --free-kb 70000",
-                            " --pty x --refuse-every 0", " --pty x --delay-ms", " --pty x --export-vcard",
-                            " --pty x --export-vcard ''"}) {
+    for (const char* cmd :
+         {" --bogus", "", " --pty a --device b", " --pty x --free-kb 70000", " --pty x --refuse-every 0",
+          " --pty x --delay-ms", " --pty x --export-vcard", " --pty x --export-vcard ''"}) {
         std::string line = std::string(PDASIM_PATH) + cmd + " >/dev/null 2>&1";
         int status = std::system(line.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << "accepted:" << cmd;

@@ -30,8 +30,7 @@ PtyClient::~PtyClient()
 bool PtyClient::Open(const std::string& path)
 {
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0)
-        return false;
+    if (fd_ < 0) return false;
     termios t{};
     if (tcgetattr(fd_, &t) == 0) {
         cfmakeraw(&t);
@@ -48,8 +47,7 @@ bool PtyClient::Adopt(int fd)
 
 void PtyClient::Close()
 {
-    if (fd_ >= 0)
-        close(fd_);
+    if (fd_ >= 0) close(fd_);
     fd_ = -1;
 }
 
@@ -63,8 +61,7 @@ bool PtyClient::WriteRaw(const Bytes& bytes)
             done += static_cast<size_t>(n);
             continue;
         }
-        if (Clock::now() > deadline)
-            return false;
+        if (Clock::now() > deadline) return false;
         pollfd p{fd_, POLLOUT, 0};
         poll(&p, 1, 10);
     }
@@ -75,20 +72,17 @@ bool PtyClient::SendMessage(const Bytes& message)
 {
     static uint8_t frame[STUFFED_FRAME_SIZE];
     size_t n = BuildFrame(message.data(), message.size(), frame);
-    if (n == 0)
-        return false;
+    if (n == 0) return false;
     return WriteRaw(Bytes(frame, frame + n));
 }
 
 bool PtyClient::ReadSome(int timeoutMs)
 {
     pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0)
-        return false;
+    if (poll(&p, 1, timeoutMs) <= 0) return false;
     uint8_t chunk[4096];
     ssize_t n = read(fd_, chunk, sizeof chunk);
-    if (n <= 0)
-        return false;
+    if (n <= 0) return false;
     pending_.insert(pending_.end(), chunk, chunk + n);
     raw_.insert(raw_.end(), chunk, chunk + n);
     return true;
@@ -109,28 +103,23 @@ bool PtyClient::ReceiveMessage(Bytes& message, int timeoutMs)
             }
         }
         int left = RemainingMs(deadline);
-        if (left == 0)
-            return false;
+        if (left == 0) return false;
         ReadSome(left);
     }
 }
 
 SimProcess::~SimProcess()
 {
-    if (pid_ > 0)
-        Stop();
+    if (pid_ > 0) Stop();
 }
 
 bool SimProcess::Start(const std::vector<std::string>& args, std::string& readyLine, const char* program)
 {
-    if (program == nullptr)
-        program = PDASIM_PATH;
+    if (program == nullptr) program = PDASIM_PATH;
     int out[2];
-    if (pipe(out) != 0)
-        return false;
+    if (pipe(out) != 0) return false;
     pid_ = fork();
-    if (pid_ < 0)
-        return false;
+    if (pid_ < 0) return false;
     if (pid_ == 0) {
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
@@ -151,11 +140,9 @@ bool SimProcess::Start(const std::vector<std::string>& args, std::string& readyL
     while (readyLine.empty() || readyLine.back() != '\n') {
         pollfd p{stdoutFd_, POLLIN, 0};
         int left = RemainingMs(deadline);
-        if (left == 0 || poll(&p, 1, left) <= 0)
-            return false;
+        if (left == 0 || poll(&p, 1, left) <= 0) return false;
         char c;
-        if (read(stdoutFd_, &c, 1) != 1)
-            return false;
+        if (read(stdoutFd_, &c, 1) != 1) return false;
         readyLine += c;
     }
     readyLine.pop_back();
@@ -164,8 +151,7 @@ bool SimProcess::Start(const std::vector<std::string>& args, std::string& readyL
 
 int SimProcess::Stop()
 {
-    if (pid_ <= 0)
-        return -1;
+    if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
     int status = 0;
     int result = -1;
@@ -184,8 +170,7 @@ int SimProcess::Stop()
         usleep(10000);
     }
     pid_ = -1;
-    if (stdoutFd_ >= 0)
-        close(stdoutFd_);
+    if (stdoutFd_ >= 0) close(stdoutFd_);
     stdoutFd_ = -1;
     return result;
 }
@@ -193,12 +178,10 @@ int SimProcess::Stop()
 TempDir::TempDir()
 {
     char pattern[] = "/tmp/pdasim-test-XXXXXX";
-    if (mkdtemp(pattern) != nullptr)
-        path_ = pattern;
+    if (mkdtemp(pattern) != nullptr) path_ = pattern;
 }
 
 TempDir::~TempDir()
 {
-    if (!path_.empty())
-        std::system(("rm -rf '" + path_ + "'").c_str());
+    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
 }

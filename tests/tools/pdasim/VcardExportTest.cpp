@@ -111,8 +111,7 @@ std::string AsRead(std::string text)
     std::string out;
     for (size_t k = 0; k < text.size(); ++k) {
         if (text[k] == '\r') {
-            if (k + 1 < text.size() && text[k + 1] == '\n')
-                ++k;
+            if (k + 1 < text.size() && text[k + 1] == '\n') ++k;
             out += '\n';
         } else {
             out += text[k];
@@ -126,11 +125,9 @@ bool IsWholeUtf8(const std::string& text)
     for (size_t k = 0; k < text.size();) {
         unsigned char lead = static_cast<unsigned char>(text[k]);
         size_t n = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        if (n == 0 || k + n > text.size())
-            return false;
+        if (n == 0 || k + n > text.size()) return false;
         for (size_t j = 1; j < n; ++j) {
-            if ((static_cast<unsigned char>(text[k + j]) & 0xC0) != 0x80)
-                return false;
+            if ((static_cast<unsigned char>(text[k + j]) & 0xC0) != 0x80) return false;
         }
         k += n;
     }
@@ -161,8 +158,7 @@ std::vector<std::string> NoteLines(const std::string& notes)
     std::vector<std::string> lines = PhysicalLines(NoteCard(notes));
     std::vector<std::string> note;
     for (const std::string& line : lines) {
-        if (line.rfind("NOTE:", 0) == 0 || (!note.empty() && line[0] == ' '))
-            note.push_back(line);
+        if (line.rfind("NOTE:", 0) == 0 || (!note.empty() && line[0] == ' ')) note.push_back(line);
     }
     EXPECT_EQ(lines.back(), "END:VCARD");
     return note;
@@ -239,15 +235,19 @@ TEST(VcardFields, NotesKeepTheirLinesAsNewlines)
 TEST(VcardEscaping, EachSpecialCharacterInATextValue)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"a\\b", "a\\\\b"},      {"a,b", "a\\,b"},       {"a;b", "a\\;b"},
-        {"a\r\nb", "a\\nb"},     {"a\nb", "a\\nb"},      {"a\rb", "a\\nb"},
-        {"a\r\r\nb", "a\\n\\nb"}, {"a\n\rb", "a\\n\\nb"}, {"\\n", "\\\\n"},
-        {"a:b", "a:b"},          {"\\,;", "\\\\\\,\\;"},
+        {"a\\b", "a\\\\b"}, {"a,b", "a\\,b"},  {"a;b", "a\\;b"},         {"a\r\nb", "a\\nb"},
+        {"a\nb", "a\\nb"},  {"a\rb", "a\\nb"}, {"a\r\r\nb", "a\\n\\nb"}, {"a\n\rb", "a\\n\\nb"},
+        {"\\n", "\\\\n"},   {"a:b", "a:b"},    {"\\,;", "\\\\\\,\\;"},
     };
     // Every single-text property escapes alike.
     const std::pair<size_t, const char*> properties[] = {
-        {0, "FN"}, {4, "TEL;TYPE=FAX"}, {5, "TEL;TYPE=CELL"}, {6, "TEL;TYPE=HOME"}, {7, "TEL;TYPE=WORK"},
-        {8, "EMAIL;TYPE=INTERNET"}, {10, "NOTE"},
+        {0, "FN"},
+        {4, "TEL;TYPE=FAX"},
+        {5, "TEL;TYPE=CELL"},
+        {6, "TEL;TYPE=HOME"},
+        {7, "TEL;TYPE=WORK"},
+        {8, "EMAIL;TYPE=INTERNET"},
+        {10, "NOTE"},
     };
     for (const auto& [text, escaped] : cases) {
         for (const auto& [field, property] : properties)
@@ -329,14 +329,13 @@ TEST(VcardFolding, NeverBetweenABackslashAndWhatItEscapes)
 
 TEST(VcardFolding, RandomTextsComeBackWholeFromEveryProperty)
 {
-    const char* const pieces[] = {"a", "7", " ", ":", ",", ";", "\\", "\r\n", "\n", "\r",
-                                  "é", "中", "\xEF\xBF\xBD", "😀"};
+    const char* const pieces[] = {"a", "7", " ", ":", ",", ";", "\\", "\r\n", "\n", "\r", "é", "中", "\xEF\xBF\xBD",
+                                  "😀"};
     std::mt19937 rng(20240131);
     for (int round = 0; round < 300; ++round) {
         RecordTexts fields;
         for (size_t f = 0; f < fields.size(); ++f) {
-            if (f == 1)
-                continue;
+            if (f == 1) continue;
             size_t count = rng() % 120;
             for (size_t k = 0; k < count; ++k)
                 fields[f] += pieces[rng() % std::size(pieces)];
@@ -377,8 +376,7 @@ TEST(VcardFolding, RandomTextsComeBackWholeFromEveryProperty)
             EXPECT_EQ(Unescape(address[2]), AsRead(fields[9]));
         }
         single("NOTE", 10);
-        if (HasFailure())
-            return;
+        if (HasFailure()) return;
     }
 }
 
@@ -395,8 +393,7 @@ protected:
     }
     void TearDown() override
     {
-        if (!dir.empty())
-            fs::remove_all(dir);
+        if (!dir.empty()) fs::remove_all(dir);
     }
 
     std::string Contents() const
@@ -472,11 +469,13 @@ TEST_F(VcardFile, EachStoredRecordRewritesTheFileWithAllCardsInOrder)
 TEST_F(VcardFile, UndecodableBytesBecomeReplacementCharacters)
 {
     // 0xFF starts no CP936 character; D5 C5 is 张.
-    const uint8_t data[] = {0xD5, 0xC5, 0xFF, 0x41, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                            0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    const uint8_t data[] = {0xD5, 0xC5, 0xFF, 0x41, 0x00, 0x00, 0x00, 0x00,
+                            0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     VcardExport vcard = Export();
     ASSERT_TRUE(vcard.AddRecord(data, sizeof data));
-    EXPECT_EQ(Value(Contents(), "FN"), "张\xEF\xBF\xBD" "A");
+    EXPECT_EQ(Value(Contents(), "FN"),
+              "张\xEF\xBF\xBD"
+              "A");
 }
 
 TEST_F(VcardFile, AFailureIsReportedOnceAndALaterWriteHasEveryCard)
@@ -492,9 +491,8 @@ TEST_F(VcardFile, AFailureIsReportedOnceAndALaterWriteHasEveryCard)
 
     fs::create_directory(dir + "/missing");
     EXPECT_TRUE(vcard.AddFields(Fields({{0, "three"}})));
-    EXPECT_EQ(Contents(),
-              RecordVcard(Fields({{0, "one"}})) + RecordVcard(Fields({{0, "two"}})) +
-                  RecordVcard(Fields({{0, "three"}})));
+    EXPECT_EQ(Contents(), RecordVcard(Fields({{0, "one"}})) + RecordVcard(Fields({{0, "two"}})) +
+                              RecordVcard(Fields({{0, "three"}})));
     EXPECT_EQ(reports.size(), 1u);
 }
 

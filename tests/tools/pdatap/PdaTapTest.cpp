@@ -42,8 +42,7 @@ TEST(PdaTap, TraceOfAThreeRecordTransferListsEveryFrame)
         std::string ready;
         ASSERT_TRUE(device.Start({"--pty", deviceLink, "--log", logPath, "--quiet", "--refuse-every", "2"}, ready));
         std::vector<std::string> tapArgs = {"--device", deviceLink, "--pty", hostLink, "--trace", tracePath, "--quiet"};
-        if (json)
-            tapArgs.push_back("--json");
+        if (json) tapArgs.push_back("--json");
         ASSERT_TRUE(tap.Start(tapArgs, ready, PDATAP_PATH)) << "pdatap gave no ready line: " << ready;
         ASSERT_EQ(ready, "pdatap: ready " + hostLink);
         // The line is this tap's: a second one is refused by name, as is a bad option.
@@ -74,8 +73,8 @@ TEST(PdaTap, TraceOfAThreeRecordTransferListsEveryFrame)
         for (const Bytes& request : requests) {
             ASSERT_TRUE(client.SendMessage(request));
             Bytes reply;
-            ASSERT_TRUE(client.ReceiveMessage(reply, REPLY_WAIT_MS)) << "no reply through the tap to 0x" << std::hex
-                                                                     << int(request[0]);
+            ASSERT_TRUE(client.ReceiveMessage(reply, REPLY_WAIT_MS))
+                << "no reply through the tap to 0x" << std::hex << int(request[0]);
             replies.push_back(reply);
         }
         // The device's own replies, byte for byte: record 2 refused.
@@ -92,11 +91,11 @@ TEST(PdaTap, TraceOfAThreeRecordTransferListsEveryFrame)
 
         std::vector<std::string> trace = Lines(tracePath);
         const std::vector<std::string> expected = {
-            "host>dev.*0x02.*probe request.*4003", "dev>host.*0x82.*probe reply",
-            "host>dev.*0x01.*information request", "dev>host.*0x81.*information reply.*PDASIM",
-            "host>dev.*0x07.*record request.*陈静", "dev>host.*0x87.*record reply.*status.*1",
+            "host>dev.*0x02.*probe request.*4003",   "dev>host.*0x82.*probe reply",
+            "host>dev.*0x01.*information request",   "dev>host.*0x81.*information reply.*PDASIM",
+            "host>dev.*0x07.*record request.*陈静",  "dev>host.*0x87.*record reply.*status.*1",
             "host>dev.*0x07.*record request.*Li Na", "dev>host.*0x87.*record reply.*status.*0",
-            "host>dev.*0x07.*record request.*王芳", "dev>host.*0x87.*record reply.*status.*1"};
+            "host>dev.*0x07.*record request.*王芳",  "dev>host.*0x87.*record reply.*status.*1"};
         ASSERT_EQ(trace.size(), expected.size()) << (json ? "json" : "text") << " trace of " << trace.size()
                                                  << " lines, first: " << (trace.empty() ? "" : trace[0]);
         for (size_t k = 0; k < trace.size(); ++k) {
