@@ -11,8 +11,9 @@ int FindFieldCode(const char* code)
 
 const FieldCode* CodeOfField(int field)
 {
+    if (field == NO_FIELD) return nullptr;
     for (const FieldCode& code : FIELD_CODES)
-        if (field != NO_FIELD && code.field == field) return &code;
+        if (code.field == field) return &code;
     return nullptr;
 }
 

@@ -1,7 +1,5 @@
 #include "DeviceSim.h"
 
-#include <cstdio>
-
 #include "DeviceMessages.h"
 #include "FrameCodec.h"
 #include "LineFaults.h"
@@ -14,13 +12,6 @@ constexpr uint16_t STALE_FREE_KB = 256;
 const char STALE_SERVER_TYPE[] = "STALE";
 // How long after the library has given up on a record a late reply comes.
 constexpr uint32_t LATE_REPLY_MARGIN_MS = 1000;
-
-std::string CodeText(uint8_t code)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02x", code);
-    return text;
-}
 
 }  // namespace
 

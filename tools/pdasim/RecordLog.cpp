@@ -19,6 +19,13 @@ std::string LowerHex(const uint8_t* data, size_t length)
     return out;
 }
 
+std::string CodeText(uint8_t code)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", code);
+    return text;
+}
+
 std::string UtcTimestamp()
 {
     using namespace std::chrono;

@@ -7,6 +7,8 @@
 #include <string>
 
 std::string LowerHex(const uint8_t* data, size_t length);
+// A message code as people read it in notes and traces, e.g. 0x87.
+std::string CodeText(uint8_t code);
 // Now as ISO-8601 UTC with milliseconds, e.g. 2024-01-31T12:00:00.123Z.
 std::string UtcTimestamp();
 

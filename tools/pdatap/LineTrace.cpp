@@ -30,13 +30,6 @@ std::string MessageName(uint8_t code)
     return name + ((code & REPLY_BIT) != 0 ? " reply" : " request");
 }
 
-std::string CodeText(uint8_t code)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02x", code);
-    return text;
-}
-
 // The time of day of a UtcTimestamp: what a person reads in a trace.
 std::string TimeOfDay(const std::string& timestamp)
 {
