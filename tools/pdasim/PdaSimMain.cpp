@@ -16,7 +16,7 @@
 #include "LineSettings.h"
 #include "RecordFieldsText.h"
 #include "RecordLog.h"
-#include "SimLine.h"
+#include "SerialLine.h"
 #include "SimOptions.h"
 #include "VcardExport.h"
 
@@ -117,7 +117,7 @@ int main(int argc, char** argv)
         vcard->Write();
     }
 
-    SimLine line;
+    SerialLine line;
     bool ok = options.devicePath.empty() ? line.CreatePty(error) : line.OpenDevice(options.devicePath, error);
     if (ok && options.xonXoff) ok = line.SetSoftwareFlowControl(error);
     if (!ok) {

@@ -11,7 +11,7 @@
 
 #include "LineTrace.h"
 #include "RecordLog.h"
-#include "SimLine.h"
+#include "SerialLine.h"
 
 namespace {
 
@@ -116,14 +116,14 @@ int main(int argc, char** argv)
     };
 
     if (!LinkPlaceFree(options.ptyLink, error)) return fail(error);
-    SimLine device;
+    SerialLine device;
     if (!device.OpenDevice(options.devicePath, error)) return fail(error);
     std::FILE* trace = stdout;
     if (!options.tracePath.empty()) {
         trace = std::fopen(options.tracePath.c_str(), "w");
         if (trace == nullptr) return fail("cannot write the trace " + options.tracePath + ": " + std::strerror(errno));
     }
-    SimLine host;
+    SerialLine host;
     if (!host.CreatePty(error) || !host.PublishLink(options.ptyLink, error)) return fail(error);
 
     struct sigaction sa {};
@@ -143,8 +143,8 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     struct Side {
-        SimLine& from;
-        SimLine& to;
+        SerialLine& from;
+        SerialLine& to;
         LineDirection direction;
         const char* receiver;
     } sides[] = {{host, device, LineDirection::TO_DEVICE, "the device"},

@@ -1,4 +1,4 @@
-#include "SimLine.h"
+#include "SerialLine.h"
 
 #include <cerrno>
 #include <climits>
@@ -72,7 +72,7 @@ bool LinkPlaceFree(const std::string& link, std::string& error)
     return false;
 }
 
-SimLine::~SimLine()
+SerialLine::~SerialLine()
 {
     RemoveLink();
     lock_.Release();
@@ -80,7 +80,7 @@ SimLine::~SimLine()
     if (slaveFd_ >= 0) close(slaveFd_);
 }
 
-bool SimLine::OpenDevice(const std::string& path, std::string& error)
+bool SerialLine::OpenDevice(const std::string& path, std::string& error)
 {
     devicePath_ = path;
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -94,7 +94,7 @@ bool SimLine::OpenDevice(const std::string& path, std::string& error)
     return lock_.Acquire(fd_, path, error) && MakeRaw(fd_, path, error);
 }
 
-bool SimLine::CreatePty(std::string& error)
+bool SerialLine::CreatePty(std::string& error)
 {
     fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) {
@@ -115,7 +115,7 @@ bool SimLine::CreatePty(std::string& error)
     return MakeRaw(slaveFd_, slavePath_, error);
 }
 
-bool SimLine::SetSoftwareFlowControl(std::string& error)
+bool SerialLine::SetSoftwareFlowControl(std::string& error)
 {
     const int fd = slaveFd_ >= 0 ? slaveFd_ : fd_;
     const std::string& path = slaveFd_ >= 0 ? slavePath_ : devicePath_;
@@ -132,7 +132,7 @@ bool SimLine::SetSoftwareFlowControl(std::string& error)
     return true;
 }
 
-bool SimLine::PublishLink(const std::string& link, std::string& error)
+bool SerialLine::PublishLink(const std::string& link, std::string& error)
 {
     if (!LinkPlaceFree(link, error)) return false;
     std::string temp = link + ".pdasim-" + std::to_string(getpid());
@@ -150,7 +150,7 @@ bool SimLine::PublishLink(const std::string& link, std::string& error)
     return true;
 }
 
-void SimLine::RemoveLink()
+void SerialLine::RemoveLink()
 {
     if (link_.empty()) return;
     // A newer simulator may have taken the name over; leave its link alone.
@@ -163,7 +163,7 @@ void SimLine::RemoveLink()
     link_.clear();
 }
 
-size_t SimLine::Read(uint8_t* buffer, size_t capacity, int timeoutMs)
+size_t SerialLine::Read(uint8_t* buffer, size_t capacity, int timeoutMs)
 {
     pollfd p{fd_, POLLIN, 0};
     int r = poll(&p, 1, timeoutMs);
@@ -178,7 +178,7 @@ size_t SimLine::Read(uint8_t* buffer, size_t capacity, int timeoutMs)
     return 0;
 }
 
-bool SimLine::Write(const uint8_t* data, size_t length, int stallMs)
+bool SerialLine::Write(const uint8_t* data, size_t length, int stallMs)
 {
     size_t done = 0;
     int stalled = 0;

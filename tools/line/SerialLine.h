@@ -9,12 +9,12 @@
 
 #include "LineLock.h"
 
-class SimLine {
+class SerialLine {
 public:
-    SimLine() = default;
-    ~SimLine();
-    SimLine(const SimLine&) = delete;
-    SimLine& operator=(const SimLine&) = delete;
+    SerialLine() = default;
+    ~SerialLine();
+    SerialLine(const SerialLine&) = delete;
+    SerialLine& operator=(const SerialLine&) = delete;
 
     // Opens `path` raw at 57600 8N1, locked against every other program
     // (LineLock). Errors name the path and the system's reason.
