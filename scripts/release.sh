@@ -9,14 +9,16 @@
 # file time in the ZIPs is the commit's time, so another folder or machine
 # building the same commit gets the same bytes (scripts/reproducible.sh).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
+cd "$IMEX_REPO"
 
+bash scripts/setup.sh
+imex_need_git release || exit 1
 if [ -n "$(git status --porcelain)" ]; then
     echo "release: the tree has uncommitted changes; commit or stash them first" >&2
     exit 1
 fi
-bash scripts/setup.sh
-SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+SOURCE_DATE_EPOCH=$(imex_commit_time release) || exit 1
 export SOURCE_DATE_EPOCH
 
 packages=()

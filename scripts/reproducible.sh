@@ -8,20 +8,22 @@
 #
 #   scripts/reproducible.sh [PRESET...]     default: windows windows64
 set -euo pipefail
-cd "$(dirname "$0")/.."
-repo=$(pwd)
+source "$(dirname "$0")/common.sh"
+cd "$IMEX_REPO"
+repo=$IMEX_REPO
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(windows windows64)
 
+# Only cpack gets it: the builds must be the same without it.
+package_time=$(imex_commit_time reproducible) || exit 1
 copy=$(mktemp -d "${TMPDIR:-/tmp}/imex-reproducible.XXXXXX")
 trap 'rm -rf "$copy"' EXIT
 # What a build of this tree reads: tracked files as they are now, and new
 # ones that are not ignored.
 git ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
-    xargs -0 cp --parents -t "$copy"
-# Only cpack gets it: the builds must be the same without it.
-package_time=$(git log -1 --format=%ct)
+    xargs -0 --no-run-if-empty cp --parents -t "$copy"
+[ -f "$copy/CMakeLists.txt" ] || { echo "reproducible: copying the tree to $copy failed" >&2; exit 1; }
 
 differ=0
 for preset in "${presets[@]}"; do

@@ -18,6 +18,8 @@ PACKAGES=(
     # native build, tests, fuzzing, benchmarks
     cmake ninja-build g++ clang-14 libclang-rt-14-dev libfuzzer-14-dev
     googletest libgtest-dev libbenchmark-dev python3 file procps util-linux
+    # the tracked sources (house style, reproducible build) and the commit's time (release ZIPs)
+    git
     # the house style of the C and C++ sources (scripts/format.sh)
     clang-format
     # scripts/send.sh names the programs that hold a serial line (fuser)

@@ -31,6 +31,11 @@ print(tests - failures - skipped - disabled, failures, skipped + disabled)' "$ju
         total_failed=$((total_failed + 1))
     else
         read -r passed failed skipped <<<"$counts"
+        # A phase that ran no test has checked nothing.
+        if [ $((passed + failed)) -eq 0 ]; then
+            failed_phases+=("$phase (no test ran)")
+            total_failed=$((total_failed + 1))
+        fi
         total_passed=$((total_passed + passed))
         total_skipped=$((total_skipped + skipped))
         total_failed=$((total_failed + failed))
