@@ -41,3 +41,36 @@ imex_commit_time() {
         { echo "$who: git cannot tell the time of the checked-out commit" >&2; return 1; }
     printf '%s\n' "$time"
 }
+
+# Where each built tool is: the native build's programs (a caller may point
+# one elsewhere through its variable).
+IMEX_NATIVE_BUILD="$IMEX_REPO/build/native"
+: "${IMEX_PDASIM:=$IMEX_NATIVE_BUILD/tools/pdasim/pdasim}"
+: "${IMEX_PDATAP:=$IMEX_NATIVE_BUILD/tools/pdatap/pdatap}"
+: "${IMEX_RECFILE:=$IMEX_NATIVE_BUILD/tools/recfile/recfile}"
+IMEX_COMPAREBOOKS="$IMEX_NATIVE_BUILD/tools/recfile/comparebooks.py"
+export IMEX_PDASIM IMEX_PDATAP IMEX_RECFILE
+
+# Which Windows build runs the DLL here: the 32-bit product where this
+# machine runs 32-bit x86 programs, else the 64-bit build of the same
+# sources under wine64; IMEX_WINE_ARCH (win32 or win64) chooses instead.
+# Sets and exports IMEX_WINE_ARCH, and sets IMEX_WINDOWS_PRESET and
+# IMEX_WINDOWS_BITS; fails, saying why, for another IMEX_WINE_ARCH.
+imex_choose_windows_build() {
+    if [ -z "${IMEX_WINE_ARCH:-}" ]; then
+        # (The probe dies on a machine without 32-bit support; that is the answer, not news.)
+        if bash "$IMEX_REPO/scripts/runs-i386.sh" 2>/dev/null; then IMEX_WINE_ARCH=win32; else IMEX_WINE_ARCH=win64; fi
+    fi
+    case "$IMEX_WINE_ARCH" in
+        win32) IMEX_WINDOWS_PRESET=windows; IMEX_WINDOWS_BITS=32 ;;
+        win64) IMEX_WINDOWS_PRESET=windows64; IMEX_WINDOWS_BITS=64 ;;
+        *) echo "IMEX_WINE_ARCH must be win32 or win64, not $IMEX_WINE_ARCH" >&2; return 1 ;;
+    esac
+    export IMEX_WINE_ARCH
+}
+
+# The Windows builds whose programs run here (the tests run each): both
+# where this machine runs 32-bit programs, else the 64-bit one.
+imex_runnable_windows_presets() {
+    if bash "$IMEX_REPO/scripts/runs-i386.sh" 2>/dev/null; then echo "windows windows64"; else echo "windows64"; fi
+}

@@ -29,8 +29,9 @@ if [ -c "${1:-}" ]; then
 fi
 # The file is named from where the user stands, not from the repository.
 input_file=$(realpath -m "${1:-$(dirname "$0")/../samples/contacts.rec}")
-cd "$(dirname "$0")/.."
-repo=$(pwd)
+source "$(dirname "$0")/common.sh"
+cd "$IMEX_REPO"
+repo=$IMEX_REPO
 if [ ! -f "$input_file" ]; then
     echo "demo: no such file: $input_file" >&2
     exit 2
@@ -44,21 +45,13 @@ say() { printf '\n=== %s\n' "$*"; }
 
 say "setup"
 bash scripts/setup.sh
-# The 32-bit DLL is the product; where this machine cannot run 32-bit
-# programs, the 64-bit build of the same sources stands in for it.
-if bash scripts/runs-i386.sh; then
-    preset=windows; arch=win32
-    say "this machine runs 32-bit programs: the demo uses the 32-bit imex.dll"
-else
-    preset=windows64; arch=win64
-    say "this machine does not run 32-bit programs: the demo uses the 64-bit imex.dll under wine64"
-fi
-export IMEX_WINE_ARCH=$arch
+imex_choose_windows_build
+preset=$IMEX_WINDOWS_PRESET; arch=$IMEX_WINE_ARCH
+say "the demo uses the ${IMEX_WINDOWS_BITS}-bit imex.dll ($preset)"
 say "build (native tools and the Windows DLL, $preset)"
 cmake --preset native >/dev/null && cmake --build --preset native -j2 --target pdasim recfile
 cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2 --target imex imexhost
 
-export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
 say "Wine prefix ($arch)"
 bash tests/wine/winerun.sh --init
 bash tests/wine/winerun.sh --warm
@@ -71,7 +64,7 @@ rm -f "$log" "$vcard"
 if [ -n "$vcard_input" ]; then
     record_file="$repo/build/demo/$(basename "${vcard_input%.*}").rec"
     say "build $record_file from the vCard file $vcard_input"
-    build/native/tools/recfile/recfile build --vcard "$vcard_input" "$record_file"
+    "$IMEX_RECFILE" build --vcard "$vcard_input" "$record_file"
 else
     record_file=$input_file
 fi
@@ -98,7 +91,7 @@ if [ -n "$vcard_input" ] && [ -f "$vcard" ]; then
     say "what went in ($vcard_input) against what the device holds ($vcard)"
     diff_file="$repo/build/demo/book-vs-device.diff"
     set +e
-    /usr/bin/python3 build/native/tools/recfile/comparebooks.py "$vcard_input" "$vcard" >"$diff_file"
+    /usr/bin/python3 "$IMEX_COMPAREBOOKS" "$vcard_input" "$vcard" >"$diff_file"
     same=$?
     set -e
     if [ $same -eq 0 ]; then

@@ -6,8 +6,9 @@
 # what is missing first.
 # Ends with one line "N passed, M failed"; exits non-zero on any failure.
 set -uo pipefail
-cd "$(dirname "$0")/.."
-repo=$(pwd)
+source "$(dirname "$0")/common.sh"
+cd "$IMEX_REPO"
+repo=$IMEX_REPO
 
 say() { printf '\n=== %s\n' "$*"; }
 total_passed=0
@@ -80,17 +81,14 @@ fi
 
 # The Windows suites: the 32-bit product where this machine runs 32-bit
 # programs, and the 64-bit build everywhere.
-if bash scripts/runs-i386.sh; then
-    windows_presets=(windows windows64)
-else
-    windows_presets=(windows64)
+read -ra windows_presets <<<"$(imex_runnable_windows_presets)"
+if [ "${windows_presets[*]}" = windows64 ]; then
     say "this machine does not run 32-bit x86 programs: the Windows tests run on the 64-bit build only"
     # The 32-bit DLL is the product: it is still built (export, stdcall
     # fix-up, i686 code), only its programs cannot run here.
     build windows || { failed_phases+=("windows build"); total_failed=$((total_failed + 1)); }
 fi
 
-export IMEX_PDASIM="$repo/build/native/tools/pdasim/pdasim"
 export IMEX_ARTIFACTS="$repo/build/artifacts"
 mkdir -p "$IMEX_ARTIFACTS"
 
