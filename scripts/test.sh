@@ -10,7 +10,8 @@ source "$(dirname "$0")/common.sh"
 cd "$IMEX_REPO"
 repo=$IMEX_REPO
 
-say() { printf '\n=== %s\n' "$*"; }
+# Each heading says when it began (seconds since the start), so a run's log shows where the time goes.
+say() { printf '\n=== [%4ds] %s\n' "$SECONDS" "$*"; }
 total_passed=0
 total_failed=0
 total_skipped=0

@@ -4,25 +4,20 @@
 #
 # IMEX_WINE_ARCH picks the prefix: win32 (the 32-bit product, Wine's i386
 # loader) or win64 (the 64-bit build, Wine's 64-bit loader called directly,
-# so nothing of i386 runs). Default: win32 where this machine runs 32-bit
-# programs and wine32 is installed, else win64.
-imex_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# so nothing of i386 runs). Default: the build scripts/common.sh chooses for
+# this machine.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
+imex_repo=$IMEX_REPO
 : "${IMEX_WINE_DIR:=$imex_repo/build/wine}"
 export IMEX_WINE_DIR
 
 WINE_LIB_DIR=/usr/lib/wine
-imex_runs_i386() {
-    [ -x "$WINE_LIB_DIR/wine" ] && bash "$imex_repo/scripts/runs-i386.sh"
-}
-if [ -z "${IMEX_WINE_ARCH:-}" ]; then
-    if imex_runs_i386; then IMEX_WINE_ARCH=win32; else IMEX_WINE_ARCH=win64; fi
-fi
+imex_choose_windows_build || exit 125
 case "$IMEX_WINE_ARCH" in
     win32) IMEX_WINE_LOADER="$WINE_LIB_DIR/wine" ;;
     # Debian's `wine` wrapper prefers the i386 loader wherever wine32 is
     # installed; the 64-bit one is called by its own path.
     win64) IMEX_WINE_LOADER="$WINE_LIB_DIR/wine64" ;;
-    *) printf 'winerun: IMEX_WINE_ARCH must be win32 or win64, not %s\n' "$IMEX_WINE_ARCH" >&2; exit 125 ;;
 esac
 export IMEX_WINE_ARCH
 export WINEARCH="$IMEX_WINE_ARCH"
@@ -46,8 +41,6 @@ wine_env() { "${IMEX_WINE_LOCALE[@]}" "$@"; }
 # Runs a Windows program (or a builtin such as wineboot) in the prefix.
 wine_run() { wine_env "$IMEX_WINE_LOADER" "$@"; }
 wine_server() { "$WINESERVER" "$@"; }
-: "${IMEX_PDASIM:=$imex_repo/build/native/tools/pdasim/pdasim}"
-export IMEX_PDASIM
 # One set of port links serves both prefixes (their tests never run at once).
 IMEX_WINE_PORTS="$IMEX_WINE_DIR/ports"
 
