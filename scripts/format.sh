@@ -11,7 +11,7 @@ case "${1:-}" in
     -h|--help) sed -n '2,5s/^# \{0,1\}//p' "$0"; exit 0 ;;
     *) echo "format: unknown option $1 (--check or nothing)" >&2; exit 2 ;;
 esac
-mapfile -t files < <(git ls-files -- 'src/*.c' 'src/*.cpp' 'src/*.h' 'tools/*.c' 'tools/*.cpp' 'tools/*.h' \
+mapfile -t files < <(git ls-files -- 'include/*.h' 'src/*.c' 'src/*.cpp' 'src/*.h' 'tools/*.c' 'tools/*.cpp' 'tools/*.h' \
                                      'tests/*.c' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
 if [ -n "$check" ]; then
     clang-format --dry-run --Werror "${files[@]}"
