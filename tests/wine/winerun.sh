@@ -349,7 +349,8 @@ fi
 set +e
 # In the background, so that a signal reaches the traps at once; the
 # program keeps this script's standard input.
-wine_run "$@" <&0 &
+# exec: the PID is the program's own, which a signal is passed on to.
+(exec "${IMEX_WINE_LOCALE[@]}" "$IMEX_WINE_LOADER" "$@") <&0 &
 program_pid=$!
 wait "$program_pid"
 rc=$?
