@@ -271,53 +271,13 @@ TEST(RecordFileBroken, ProblemOffsetsPointAtTheFault)
     EXPECT_EQ(out.problemOffset, 7);  // the body length field, just after the mark
 }
 
-// Random well-formed files with junk between blocks (partial and overlapping
-// marks included) and strings up to 300 bytes.
-std::string RandomRecordFile(std::mt19937& random, int32_t& blockCount)
-{
-    const std::vector<std::string> junkPieces = {
-        std::string("\xAA", 1),         std::string("\xAA\xBB", 2),         std::string("\xAA\xBB\x55", 3),
-        std::string("\xFF\xAA\xFF", 3), std::string("\x44\x55\xBB\xAA", 4), "q",
-        std::string("\xFF", 1)};
-    auto randomText = [&](size_t maxLength) {
-        std::string text(std::uniform_int_distribution<size_t>(0, maxLength)(random), '\0');
-        for (char& c : text)
-            c = static_cast<char>(std::uniform_int_distribution<int>(0, 0xFE)(random));
-        return text;
-    };
-    RecordFileBuilder builder;
-    blockCount = std::uniform_int_distribution<int32_t>(0, 12)(random);
-    for (int32_t b = 0; b < blockCount; ++b) {
-        // Junk may hold pieces of marks, but no whole one.
-        std::string junk;
-        do {
-            junk.clear();
-            int pieces = std::uniform_int_distribution<int>(0, 4)(random);
-            for (int p = 0; p < pieces; ++p)
-                junk += junkPieces[std::uniform_int_distribution<size_t>(0, junkPieces.size() - 1)(random)];
-        } while (junk.find("\xAA\xBB\x55\x44") != std::string::npos ||
-                 junk.find("\xFF\xAA\xFF\xBB") != std::string::npos);
-        // The literal walk resumes at the count field and reads the end mark
-        // again; junk that completes a start mark with its last byte would
-        // make it see a block that is not there.
-        if (junk.compare(0, 3, std::string("\xBB\x55\x44", 3)) == 0) junk.insert(0, "q");
-        builder.Junk(junk);
-        std::vector<TestEntry> entries;
-        int count = std::uniform_int_distribution<int>(0, 6)(random);
-        for (int e = 0; e < count; ++e)
-            entries.push_back({randomText(4), randomText(20), randomText(e == 0 ? 300 : 40)});
-        builder.Block(entries);
-    }
-    return builder.Finish();
-}
-
 TEST(RecordFileBuffering, BufferedReaderMatchesTheByteWiseWalk)
 {
     std::mt19937 random(20261207);
     int compared = 0;
     for (int round = 0; round < 300; ++round) {
         int32_t blockCount = 0;
-        std::string bytes = RandomRecordFile(random, blockCount);
+        std::string bytes = RandomRecordFile(random, &blockCount);
         TempFile file(bytes);
         ByteWiseResult expected = ReadByteWise(file.Path(), blockCount);
         ReadOutcome out;
