@@ -12,16 +12,8 @@ set -euo pipefail
 repo=$(cd "$1" && pwd)
 binfmt=/proc/sys/fs/binfmt_misc
 
-if [ -z "${IMEX_IN_NAMESPACE:-}" ]; then
-    if ! unshare -rm true 2>/dev/null; then
-        echo "setup_leaves_binfmt: skipped: this machine gives no user and mount namespace (unshare -rm)"
-        exit 77
-    fi
-    [ -d "$binfmt" ] || { echo "setup_leaves_binfmt: skipped: the kernel has no $binfmt"; exit 77; }
-    exec env IMEX_IN_NAMESPACE=1 unshare -rm bash "$0" "$@"
-fi
+source "$(dirname "$0")/own-namespace.sh" setup_leaves_binfmt "$binfmt" "$@"
 
-mount -t tmpfs imex-binfmt-test "$binfmt"
 printf 'enabled\ninterpreter /usr/libexec/qemu-binfmt/i386-binfmt-P\nflags: POCF\noffset 0\n' > "$binfmt/qemu-i386"
 printf '1\n' > "$binfmt/status"
 snapshot() { (cd "$binfmt" && for f in *; do printf '== %s %s\n' "$f" "$(stat -c %a "$f")"; cat "$f"; done); }

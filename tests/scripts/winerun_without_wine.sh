@@ -12,16 +12,8 @@ set -euo pipefail
 repo=$(cd "$1" && pwd)
 wine_lib=/usr/lib/wine
 
-if [ -z "${IMEX_IN_NAMESPACE:-}" ]; then
-    if ! unshare -rm true 2>/dev/null; then
-        echo "winerun_without_wine: skipped: this machine gives no user and mount namespace (unshare -rm)"
-        exit 77
-    fi
-    [ -d "$wine_lib" ] || { echo "winerun_without_wine: skipped: no $wine_lib to stand in for"; exit 77; }
-    exec env IMEX_IN_NAMESPACE=1 unshare -rm bash "$0" "$@"
-fi
+source "$(dirname "$0")/own-namespace.sh" winerun_without_wine "$wine_lib" "$@"
 
-mount -t tmpfs imex-no-wine "$wine_lib"
 export IMEX_WINE_DIR IMEX_WINE_ARCH=win64
 IMEX_WINE_DIR=$(mktemp -d)
 trap 'rm -rf "$IMEX_WINE_DIR"' EXIT
