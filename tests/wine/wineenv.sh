@@ -12,7 +12,7 @@ export IMEX_WINE_DIR
 
 WINE_LIB_DIR=/usr/lib/wine
 imex_runs_i386() {
-    [ -x "$WINE_LIB_DIR/wine" ] && bash "$imex_repo/scripts/runs-i386.sh"
+    [ -x "$WINE_LIB_DIR/wine" ] && bash "$imex_repo/scripts/runs-i386.sh" 2>/dev/null
 }
 if [ -z "${IMEX_WINE_ARCH:-}" ]; then
     if imex_runs_i386; then IMEX_WINE_ARCH=win32; else IMEX_WINE_ARCH=win64; fi
