@@ -30,7 +30,7 @@ extern "C" {
 /* Progress callback: called once per block of the file, after the block's
  * header has been read and before its record is sent, with the 1-based
  * number of that block and the number of blocks the file announces. */
-typedef void(IMEX_CALL *IMEX_PROGRESS)(int block, int blockCount);
+typedef void(IMEX_CALL* IMEX_PROGRESS)(int block, int blockCount);
 
 /* Result codes of ImEx. */
 #define IMEX_RESULT_OK 0            /* all records handled, or a mode other than 1 */
@@ -50,12 +50,11 @@ typedef void(IMEX_CALL *IMEX_PROGRESS)(int block, int blockCount);
  * be null. Runs on the caller's thread and shows two small modal dialogs
  * while it works; returns one of the IMEX_RESULT_ codes.
  */
-int IMEX_CALL ImEx(int unused1, int unused2, int unused3, const char *path,
-                   int unused5, int mode, IMEX_PROGRESS progress);
+int IMEX_CALL ImEx(int unused1, int unused2, int unused3, const char* path, int unused5, int mode,
+                   IMEX_PROGRESS progress);
 
 /* Pointer type for GetProcAddress(module, "ImEx"). */
-typedef int(IMEX_CALL *IMEX_FUNCTION)(int, int, int, const char *, int, int,
-                                      IMEX_PROGRESS);
+typedef int(IMEX_CALL* IMEX_FUNCTION)(int, int, int, const char*, int, int, IMEX_PROGRESS);
 
 #ifdef __cplusplus
 }

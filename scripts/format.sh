@@ -15,7 +15,7 @@ case "${1:-}" in
     -h|--help) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 0 ;;
     *) echo "format: unknown option $1 (--check or nothing)" >&2; exit 2 ;;
 esac
-SOURCES=('src/*.c' 'src/*.cpp' 'src/*.h' 'tools/*.c' 'tools/*.cpp' 'tools/*.h'
+SOURCES=('include/*.h' 'src/*.c' 'src/*.cpp' 'src/*.h' 'tools/*.c' 'tools/*.cpp' 'tools/*.h'
          'tests/*.c' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
 list=$(imex_tracked_files format "${SOURCES[@]}") || exit 1
 mapfile -t files <<<"$list"

@@ -22,6 +22,9 @@ constexpr std::array<uint16_t, 256> MakeFcsTable()
 constexpr std::array<uint16_t, 256> FCS_TABLE = MakeFcsTable();
 static_assert(FCS_TABLE[1] == 0x1189 && FCS_TABLE[255] == 0x0F78, "FCS table of the PPP polynomial");
 
+// A frame's opening and closing flag.
+constexpr size_t FLAG_COUNT = 2;
+
 bool IsSpecial(uint8_t b)
 {
     return b == FRAME_FLAG || b == FRAME_ESCAPE;
@@ -43,8 +46,8 @@ uint16_t MakeFcs(const uint8_t* data, size_t length)
 
 bool CheckFcs(const uint8_t* data, size_t length)
 {
-    // Without two FCS bytes there is nothing to check against.
-    if (length < 2) return false;
+    // Without the FCS bytes there is nothing to check against.
+    if (length < FCS_SIZE) return false;
     return Fcs16(FCS_PRESET, data, length) == FCS_GOOD;
 }
 
@@ -73,15 +76,15 @@ size_t BuildFrame(const uint8_t* payload, size_t length, uint8_t (&frame)[STUFFE
     body[length + 1] = static_cast<uint8_t>(fcs >> 8);
 
     frame[0] = FRAME_FLAG;
-    size_t stuffed = EscapeBytes(body, frame + 1, length + 2);
+    size_t stuffed = EscapeBytes(body, frame + 1, length + FCS_SIZE);
     frame[stuffed + 1] = FRAME_FLAG;
-    return stuffed + 2;
+    return stuffed + FLAG_COUNT;
 }
 
 void CountSentFrame(LinkStatistics& stats, size_t payloadLength)
 {
     // Flags and FCS count, stuffing does not.
-    stats.bytesSent += static_cast<uint32_t>(payloadLength + 4);
+    stats.bytesSent += static_cast<uint32_t>(payloadLength + FCS_SIZE + FLAG_COUNT);
     stats.framesSent += 1;
 }
 
@@ -144,12 +147,12 @@ FrameReceiver::Result FrameReceiver::EndFrame(uint8_t* buffer, size_t* inOutLeng
     size_t stored = stored_;
     Reset();
     // Decided in a fixed order: too long for the caller, then bad FCS.
-    bool tooLong = stored >= 2 && stored - 2 > *inOutLength;
+    bool tooLong = stored >= FCS_SIZE && stored - FCS_SIZE > *inOutLength;
     if (tooLong || !CheckFcs(frame_, stored)) {
         stats_.badFramesReceived += 1;
         return BAD;
     }
-    size_t payload = stored - 2;
+    size_t payload = stored - FCS_SIZE;
     if (payload > 0) std::memcpy(buffer, frame_, payload);
     *inOutLength = payload;
     stats_.goodFramesReceived += 1;

@@ -26,14 +26,14 @@ bool SerialLink::Start(const char* portName, HWND window)
         Close();
         return false;
     }
-    state = 1;
+    state = LINK_STARTED;
     return true;
 }
 
 void SerialLink::Stop()
 {
-    if (state != 1) {
-        state = 0;
+    if (state != LINK_STARTED) {
+        state = LINK_STOPPED;
         return;
     }
     EndWorkers();
@@ -42,20 +42,20 @@ void SerialLink::Stop()
     doneEvent = nullptr;
     cancelEvent = nullptr;
     Close();
-    state = 0;
+    state = LINK_STOPPED;
 }
 
 void SerialLink::Abandon()
 {
-    if (state != 1) return;
+    if (state != LINK_STARTED) return;
     TryClaim(CLAIMED_BY_INTERFACE);
     if (cancelEvent != nullptr) SetEvent(cancelEvent);
-    state = 0;
+    state = LINK_STOPPED;
 }
 
 void SerialLink::SetNotifyWindow(HWND window)
 {
-    if (state == 1) notifyWindow = window;
+    if (state == LINK_STARTED) notifyWindow = window;
 }
 
 bool SerialLink::RequestInfo()

@@ -19,6 +19,12 @@ constexpr UINT WM_LINK_DONE = WM_USER + 100;
 constexpr WPARAM LINK_FAILED = 0;
 constexpr WPARAM LINK_REPLIED = 1;
 
+// Whether the link's port is open and requests may run; signed 32-bit.
+enum LinkState : int32_t {
+    LINK_STOPPED = 0,
+    LINK_STARTED = 1,
+};
+
 class SerialLink : public FramedPort {
 public:
     SerialLink();
@@ -44,7 +50,7 @@ public:
     // (or Stop ended it) and its workers have finished with the port.
     bool RequestRunning() const;
 
-    int32_t state = 0;  // 0 stopped, 1 started
+    LinkState state = LINK_STOPPED;
     uint8_t request[FRAME_BUFFER_SIZE];
     uint8_t reply[FRAME_BUFFER_SIZE];
     HWND notifyWindow = nullptr;

@@ -13,25 +13,6 @@ constexpr size_t NOTES_LINE_EXTRA = 3;
 
 }  // namespace
 
-bool IsAsciiText(const char* text)
-{
-    for (const unsigned char* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0; ++byte)
-        if (*byte >= 0x80) return false;
-    return true;
-}
-
-bool IsEmailAddress(const char* text)
-{
-    if (!IsAsciiText(text)) return false;
-    const size_t length = std::strlen(text);
-    if (length < 5) return false;
-    const char* at = std::strchr(text, '@');
-    if (at == nullptr || at != std::strrchr(text, '@')) return false;
-    if (at == text || at == text + length - 1) return false;
-    if (text[0] == '.' || text[length - 1] == '.') return false;
-    return at[1] != '.';
-}
-
 int32_t BuildRecordPayload(const char* const* fieldTexts, uint8_t* buffer, size_t capacity)
 {
     if (capacity == 0) return 0;
@@ -121,6 +102,6 @@ void RecordAssembler::AssembleRecord(int32_t& blockEntries, RecordTable& table, 
     for (size_t code = 0; code < FIELD_CODE_COUNT; ++code)
         if (FIELD_CODES[code].field != NO_FIELD && kept[code] != nullptr)
             fieldTexts[FIELD_CODES[code].field] = kept[code];
-    if (!IsEmailAddress(fieldTexts[FIELD_EMAIL])) fieldTexts[FIELD_EMAIL] = EMPTY_TEXT;
+    if (!FieldTakes(FIELD_EMAIL, fieldTexts[FIELD_EMAIL])) fieldTexts[FIELD_EMAIL] = EMPTY_TEXT;
     fieldTexts[FIELD_NOTES] = notes;
 }

@@ -19,13 +19,6 @@ constexpr int32_t MAX_PAYLOAD_LENGTH =
 // The empty text the field texts are reset to.
 extern const char EMPTY_TEXT[1];
 
-// True when every byte is below 0x80; the empty text is ASCII.
-bool IsAsciiText(const char* text);
-// A plausible e-mail address: ASCII, five bytes or more, exactly one at sign
-// that is neither first nor last nor followed by a full stop, and no full
-// stop first or last.
-bool IsEmailAddress(const char* text);
-
 // Joins the texts (null counts as empty), each with its NUL, plus a closing
 // NUL into `buffer`. Gives the counted length, which leaves the closing NUL
 // out. Texts that would not fit `capacity` are cut short.

@@ -32,3 +32,27 @@ std::array<std::string, RECORD_FIELD_COUNT> SplitRecordPayload(const uint8_t* da
         fields[count].assign(reinterpret_cast<const char*>(data + start), length - start);
     return fields;
 }
+
+bool IsAsciiText(const char* text)
+{
+    for (const unsigned char* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0; ++byte)
+        if (*byte >= 0x80) return false;
+    return true;
+}
+
+bool IsEmailAddress(const char* text)
+{
+    if (!IsAsciiText(text)) return false;
+    const size_t length = std::strlen(text);
+    if (length < 5) return false;
+    const char* at = std::strchr(text, '@');
+    if (at == nullptr || at != std::strrchr(text, '@')) return false;
+    if (at == text || at == text + length - 1) return false;
+    if (text[0] == '.' || text[length - 1] == '.') return false;
+    return at[1] != '.';
+}
+
+bool FieldTakes(int field, const char* text)
+{
+    return field != FIELD_EMAIL || IsEmailAddress(text);
+}

@@ -80,6 +80,16 @@ int FindFieldCode(const char* code);
 // The code whose kept value fills `field`, or nullptr when none does.
 const FieldCode* CodeOfField(int field);
 
+// True when every byte is below 0x80; the empty text is ASCII.
+bool IsAsciiText(const char* text);
+// A plausible e-mail address: ASCII, five bytes or more, exactly one at sign
+// that is neither first nor last nor followed by a full stop, and no full
+// stop first or last.
+bool IsEmailAddress(const char* text);
+// Whether `field` keeps `text`: the e-mail field only a plausible e-mail
+// address, every other field any text. The one statement of that rule.
+bool FieldTakes(int field, const char* text);
+
 // The texts of a record payload: each up to its NUL, missing ones empty; a
 // last text without its NUL is read to the end, and whatever follows the
 // notes' NUL belongs to no field.

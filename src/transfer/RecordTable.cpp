@@ -14,7 +14,6 @@ bool RecordTable::Allocate(int32_t count, size_t slotLimit) noexcept
     slotCount = count;
     fillCursor = 0;
     readCursor = 0;
-    allocated = true;
     return true;
 }
 
@@ -25,5 +24,4 @@ void RecordTable::Release() noexcept
     slotCount = 0;
     fillCursor = 0;
     readCursor = 0;
-    allocated = false;
 }

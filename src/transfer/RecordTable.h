@@ -33,8 +33,6 @@ public:
     bool Allocate(int32_t slotCount, size_t slotLimit = MAX_TABLE_SLOTS) noexcept;
     void Release() noexcept;
 
-    bool IsAllocated() const { return allocated; }
-    int32_t SlotCount() const { return slotCount; }
     RecordSlot* Slots() { return slots; }
 
     // Slots not yet filled / not yet consumed.
@@ -48,5 +46,4 @@ public:
 private:
     RecordSlot* slots = nullptr;
     int32_t slotCount = 0;
-    bool allocated = false;
 };

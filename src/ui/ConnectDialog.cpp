@@ -2,7 +2,6 @@
 
 #include "DeviceMessages.h"
 #include "DialogIds.h"
-#include "FrameCodec.h"
 #include "HostDialog.h"
 #include "LineSettings.h"
 #include "UiTexts.h"
@@ -50,11 +49,7 @@ void ConnectDialog::OnDestroy()
 
 void ConnectDialog::Succeed(const uint8_t* infoReply)
 {
-    // An accepted reply's length field agrees with its frame; the bound only
-    // keeps a damaged one inside the reply buffer.
-    size_t length = MessageLength(infoReply);
-    if (length > FRAME_BUFFER_SIZE) length = FRAME_BUFFER_SIZE;
-    InfoReply info = ReadInfoReply(infoReply, length);
+    InfoReply info = ReadInfoReply(infoReply, ReplyLength(infoReply));
     statusText = WideFromUtf8(CONNECT_SUCCESS_STATUS);
     detailText =
         SuccessDetail(WideFromCp936(host.portName), LINE_BAUD_RATE, WideFromCp936(info.serverType), info.freeKb);

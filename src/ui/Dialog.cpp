@@ -103,17 +103,6 @@ bool Dialog::SetItemText(int controlId, const std::wstring& text)
     return window != nullptr && SetDlgItemTextW(window, controlId, text.c_str()) != FALSE;
 }
 
-std::wstring Dialog::GetItemText(int controlId) const
-{
-    HWND control = window ? GetDlgItem(window, controlId) : nullptr;
-    if (control == nullptr) return std::wstring();
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
-    return text;
-}
-
 int Dialog::ShowWarning(const char* utf8Text)
 {
     std::wstring caption = ApplicationTitle();

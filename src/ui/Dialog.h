@@ -37,7 +37,6 @@ public:
 
     bool SetItemText(int controlId, const char* utf8Text);
     bool SetItemText(int controlId, const std::wstring& text);
-    std::wstring GetItemText(int controlId) const;
     // One OK button and the warning icon, owned by this dialog, captioned
     // with the application's title. Returns when the user has dismissed it.
     int ShowWarning(const char* utf8Text);

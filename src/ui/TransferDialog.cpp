@@ -2,7 +2,6 @@
 
 #include "DeviceMessages.h"
 #include "DialogIds.h"
-#include "FrameCodec.h"
 #include "HostDialog.h"
 #include "UiTexts.h"
 #include "WideText.h"
@@ -57,8 +56,6 @@ void TransferDialog::OnLinkDone(WPARAM wParam, LPARAM lParam)
         return;
     }
     if (MessageCode(message) != CMD_RECORD) return;  // a late message of an earlier request
-    size_t length = MessageLength(message);
-    if (length > FRAME_BUFFER_SIZE) length = FRAME_BUFFER_SIZE;
-    if (ReadRecordStatus(message, length) == RECORD_REFUSED) ShowWarning(RECORD_REFUSED_MESSAGE);
+    if (ReadRecordStatus(message, ReplyLength(message)) == RECORD_REFUSED) ShowWarning(RECORD_REFUSED_MESSAGE);
     EndDialog(REPLIED);
 }

@@ -699,46 +699,37 @@ def scenario_no_ports(ctx):
     return f
 
 
-def scenario_com1_silent(ctx):
-    f = Findings()
-    data, payloads = simple_file(3, 5)
-    rec = ctx.write("second-port.rec", data)
-    com1 = ctx.peer("COM1", behaviour="silent")
-    com2 = ctx.peer("COM2", delay=120)
-    run = ctx.host(rec)
-    ctx.end()
-    check_host(f, run, [(callbacks_text(3), 0)])
-    check_dialogs(f, run, 2, expected_percentages(3))
-    log1, log2 = com1.log(), com2.log()
-    check_clean_frames(f, "COM1", log1)
-    f.expect(kinds(log1) == ["probe"], "COM1 frames %s, expected one probe" % compress(kinds(log1)))
-    check_transfer(f, "COM2", log2, payloads)
-    if log1 and log2:
-        gap = log2[0]["t"] - log1[0]["t"]
-        f.expect(2.7 <= gap <= 6.0, "COM2 probed %.2f s after COM1, expected about 3 s" % gap)
-    return f
+# COM1 fails, COM2 takes the transfer: (name, COM1's behaviour, blocks,
+# entries per block, the frames COM1 sees, the one of them COM2's probe is
+# timed from and what that is, the gap expected in seconds).
+FAIL_OVER_CASES = [
+    ("com1_silent_com2_answers", "silent", 3, 5, ["probe"], 0, "COM1's probe", (2.7, 6.0)),
+    ("com1_probe_only", "probe-only", 2, 6, ["probe", "info"], 1, "the unanswered information request", (0.8, 3.0)),
+]
 
 
-def scenario_com1_probe_only(ctx):
-    f = Findings()
-    data, payloads = simple_file(2, 6)
-    rec = ctx.write("probeonly.rec", data)
-    com1 = ctx.peer("COM1", behaviour="probe-only")
-    com2 = ctx.peer("COM2", delay=120)
-    run = ctx.host(rec)
-    ctx.end()
-    check_host(f, run, [(callbacks_text(2), 0)])
-    check_dialogs(f, run, 2, expected_percentages(2))
-    log1, log2 = com1.log(), com2.log()
-    check_clean_frames(f, "COM1", log1)
-    f.expect(kinds(log1) == ["probe", "info"], "COM1 frames %s, expected probe, info"
-             % compress(kinds(log1)))
-    check_transfer(f, "COM2", log2, payloads)
-    if len(log1) == 2 and log2:
-        gap = log2[0]["t"] - log1[1]["t"]
-        f.expect(0.8 <= gap <= 3.0, "COM2 probed %.2f s after the unanswered information "
-                 "request, expected about 1 s" % gap)
-    return f
+def fail_over_scenario(name, behaviour, blocks, entries, com1_kinds, timed_from, timed_what, gap_range):
+    def scenario(ctx):
+        f = Findings()
+        data, payloads = simple_file(blocks, entries)
+        rec = ctx.write(name + ".rec", data)
+        com1 = ctx.peer("COM1", behaviour=behaviour)
+        com2 = ctx.peer("COM2", delay=120)
+        run = ctx.host(rec)
+        ctx.end()
+        check_host(f, run, [(callbacks_text(blocks), 0)])
+        check_dialogs(f, run, 2, expected_percentages(blocks))
+        log1, log2 = com1.log(), com2.log()
+        check_clean_frames(f, "COM1", log1)
+        f.expect(kinds(log1) == com1_kinds, "COM1 frames %s, expected %s" % (compress(kinds(log1)),
+                                                                             ", ".join(com1_kinds)))
+        check_transfer(f, "COM2", log2, payloads)
+        if len(log1) > timed_from and log2:
+            gap = log2[0]["t"] - log1[timed_from]["t"]
+            f.expect(gap_range[0] <= gap <= gap_range[1], "COM2 probed %.2f s after %s, expected %.1f to %.1f s"
+                     % (gap, timed_what, gap_range[0], gap_range[1]))
+        return f
+    return scenario
 
 
 def quiet_line_scenario(ctx, name, data, mode, want_result, missing=False):
@@ -872,8 +863,7 @@ SCENARIOS = [
     ("refused_records", scenario_refused_records),
     ("no_device", scenario_no_device),
     ("no_ports", scenario_no_ports),
-    ("com1_silent_com2_answers", scenario_com1_silent),
-    ("com1_probe_only", scenario_com1_probe_only),
+] + [(case[0], fail_over_scenario(*case)) for case in FAIL_OVER_CASES] + [
     ("bad_trailer_magic", scenario_bad_trailer_magic),
     ("missing_file", scenario_missing_file),
     ("mode_0", scenario_mode_0),

@@ -12,7 +12,7 @@ import subprocess
 import sys
 import tempfile
 
-SOURCE_GLOBS = ["src/*.c", "src/*.cpp", "src/*.h", "tools/*.c", "tools/*.cpp", "tools/*.h",
+SOURCE_GLOBS = ["include/*.h", "src/*.c", "src/*.cpp", "src/*.h", "tools/*.c", "tools/*.cpp", "tools/*.h",
                 "tests/*.c", "tests/*.cpp", "tests/*.h", "bench/*.cpp", "bench/*.h"]
 
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,13 @@ private:
     std::string bytes;
     int32_t blocks = 0;
 };
+
+// A random well-formed record file, the same for the same generator state:
+// up to 12 blocks of up to 12 entries, with the codes the assembly knows and
+// some it does not; texts of ASCII, CP936 characters, "@.", CR and any byte
+// but FF, values up to 300 bytes; junk between blocks that holds pieces of
+// marks but never a whole one. `blockCount` receives the blocks written.
+std::string RandomRecordFile(std::mt19937& random, int32_t* blockCount = nullptr);
 
 std::string LittleEndian32(int32_t value);
 std::string EncodeEntries(const std::vector<TestEntry>& entries);

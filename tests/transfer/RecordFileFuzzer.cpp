@@ -65,12 +65,12 @@ SourceOutcome ReadThroughSource(const char* path)
     out.result = source.Load(path);
     Check(out.result != IMEX_RESULT_NO_MEMORY, "table of the counted size");
     Check(file.totalEntries >= 0, "entry total never negative");
-    Check(table.fillCursor <= table.SlotCount(), "slots filled never exceed slots counted");
+    Check(table.FillRoom() >= 0, "slots filled never exceed slots counted");
     if (out.result != IMEX_RESULT_OK) {
         file.Close();
         return out;
     }
-    Check(table.fillCursor == table.SlotCount(), "filling pass fills every counted slot");
+    Check(table.FillRoom() == 0, "filling pass fills every counted slot");
     source.StartRecords();
     static RecordView record;
     int32_t blocks = 0;
@@ -78,7 +78,7 @@ SourceOutcome ReadThroughSource(const char* path)
         const RecordBlock& block = record.block;
         Check(block.number == ++blocks, "blocks numbered from 1 in file order");
         Check(block.entryCount >= 0 && block.entries >= table.Slots() &&
-                  block.entries + block.entryCount <= table.Slots() + table.SlotCount(),
+                  block.entries + block.entryCount <= table.Slots() + table.readCursor + table.ReadRoom(),
               "a block's entries lie in the table");
         Check(record.payloadLength >= RECORD_FIELD_COUNT && record.payloadLength <= MAX_PAYLOAD_LENGTH,
               "payload length in range");
@@ -88,7 +88,7 @@ SourceOutcome ReadThroughSource(const char* path)
     }
     Check(source.Result() == IMEX_RESULT_OK, "the third pass sees the blocks the others saw");
     Check(blocks == (source.BlockCount() > 0 ? source.BlockCount() : 0), "one record per announced block");
-    Check(table.readCursor == table.SlotCount(), "assembly consumes every slot");
+    Check(table.ReadRoom() == 0, "assembly consumes every slot");
     file.Close();
     return out;
 }

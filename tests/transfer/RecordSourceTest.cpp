@@ -99,54 +99,12 @@ void ExpectSameThroughBoth(const std::string& bytes, const SourceRead& read, con
     EXPECT_EQ(reports, run.reports);
 }
 
-std::string RandomText(std::mt19937& rng, size_t maxLength)
-{
-    // ASCII, CP936 double-byte characters and the odd control byte, never FF.
-    std::uniform_int_distribution<size_t> length(0, maxLength);
-    std::uniform_int_distribution<int> kind(0, 9);
-    std::string text;
-    const size_t want = length(rng);
-    while (text.size() < want) {
-        const int k = kind(rng);
-        if (k < 5)
-            text += static_cast<char>('a' + k);
-        else if (k < 8)
-            text += "\xD5\xC5";
-        else if (k == 8)
-            text += "@.";
-        else
-            text += "\r";
-    }
-    return text;
-}
-
-std::string RandomFile(std::mt19937& rng)
-{
-    static const char* const CODES[] = {"00", "01", "10", "11", "12", "13", "14", "15", "16",
-                                        "50", "51", "60", "61", "80", "99", "0",  ""};
-    std::uniform_int_distribution<int> blocks(0, 6);
-    std::uniform_int_distribution<int> entries(0, 12);
-    std::uniform_int_distribution<size_t> code(0, sizeof CODES / sizeof CODES[0] - 1);
-    std::uniform_int_distribution<int> coin(0, 3);
-    RecordFileBuilder builder;
-    const int blockCount = blocks(rng);
-    for (int b = 0; b < blockCount; ++b) {
-        if (coin(rng) == 0) builder.Junk(RandomText(rng, 20));
-        std::vector<TestEntry> list;
-        const int entryCount = entries(rng);
-        for (int e = 0; e < entryCount; ++e)
-            list.push_back({CODES[code(rng)], RandomText(rng, 12), RandomText(rng, coin(rng) == 0 ? 300 : 40)});
-        builder.Block(list);
-    }
-    return builder.Finish();
-}
-
 TEST(RecordSourceAgainstDriver, PayloadsEqualTheDriversSendsOverTheSameFiles)
 {
     std::mt19937 rng(20261208);
     size_t recordsCompared = 0;
     for (int i = 0; i < 200; ++i) {
-        const std::string bytes = RandomFile(rng);
+        const std::string bytes = RandomRecordFile(rng);
         TempFile records(bytes);
         const SourceRead read = ReadThroughSource(records.Path());
         ASSERT_EQ(read.result, IMEX_RESULT_OK);

@@ -173,7 +173,7 @@ TEST(ModelessDialog, IsHiddenAndOwnsItsWindowUntilDestroyed)
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_FALSE(host.Create()) << "a second window for the same object";
-    EXPECT_EQ(host.GetItemText(HOST_WAIT_BUTTON_ID), L"Wait...");
+    EXPECT_EQ(ControlText(host.GetHwnd(), HOST_WAIT_BUTTON_ID), L"Wait...");
     EXPECT_TRUE(host.DestroyWindow());
     EXPECT_EQ(host.destroyCalls, 1);
     EXPECT_EQ(host.GetHwnd(), nullptr);
@@ -201,8 +201,8 @@ TEST(ControlText, ChineseTextsGoInAsUtf16)
         EXPECT_TRUE(d.SetItemText(TRANSFER_LABEL_ID, LINE_FAULT_MESSAGE));
         EXPECT_TRUE(d.SetItemText(TRANSFER_PERCENT_ID, std::wstring(L"37%")));
         missingControl = d.SetItemText(12345, "x");
-        label = d.GetItemText(TRANSFER_LABEL_ID);
-        percent = d.GetItemText(TRANSFER_PERCENT_ID);
+        label = ControlText(d.GetHwnd(), TRANSFER_LABEL_ID);
+        percent = ControlText(d.GetHwnd(), TRANSFER_PERCENT_ID);
         d.EndDialog(1);
     };
     EXPECT_EQ(dialog.DoModal(), 1);

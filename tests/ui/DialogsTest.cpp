@@ -23,7 +23,7 @@ public:
 protected:
     void OnDestroy() override
     {
-        statusAtEnd = GetItemText(CONNECT_STATUS_ID);
+        statusAtEnd = ControlText(GetHwnd(), CONNECT_STATUS_ID);
         ConnectDialog::OnDestroy();
     }
 };
@@ -35,7 +35,7 @@ TEST(HostDialog, SendsNothingBeforeAnAttemptHasConnected)
     // Not connected yet: no payload is built, no dialog shown, the counter stays.
     EXPECT_FALSE(host.SendRecord());
     EXPECT_EQ(host.recordCounter, 1);
-    EXPECT_EQ(host.link.state, 0);
+    EXPECT_EQ(host.link.state, LINK_STOPPED);
     // An attempt on a port that does not exist does not connect either.
     EXPECT_FALSE(host.AttemptConnection(MISSING_PORT));
     EXPECT_EQ(host.portName, MISSING_PORT);
@@ -76,7 +76,7 @@ TEST(ConnectDialog, MissingPortFailsAtOnceWithTheFailureTexts)
     EXPECT_LT(GetTickCount() - start, 1000u) << "a failed Start must not wait for a time-out";
     EXPECT_EQ(host.connected, 0);
     EXPECT_EQ(host.GetConnectionState(), 0);
-    EXPECT_EQ(host.link.state, 0);
+    EXPECT_EQ(host.link.state, LINK_STOPPED);
     EXPECT_FALSE(host.link.RequestRunning());
     EXPECT_EQ(dialog.statusAtEnd, L"Connection failed!");
     EXPECT_EQ(dialog.statusText, L"连接服务器失败.");
@@ -96,11 +96,11 @@ TEST(HostDialog, FailedAttemptsLeaveTheLinkStoppedEvenWhenAlreadyConnectedBefore
         host.SetConnectionState(state);
         EXPECT_FALSE(host.AttemptConnection(MISSING_PORT)) << "connection state " << state;
         EXPECT_EQ(host.connected, 0) << "connection state " << state;
-        EXPECT_EQ(host.link.state, 0) << "connection state " << state;
+        EXPECT_EQ(host.link.state, LINK_STOPPED) << "connection state " << state;
         EXPECT_FALSE(host.link.RequestRunning());
     }
     host.DestroyHostWindow();
-    EXPECT_EQ(host.link.state, 0);
+    EXPECT_EQ(host.link.state, LINK_STOPPED);
 }
 
 }  // namespace

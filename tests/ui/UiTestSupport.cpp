@@ -218,3 +218,14 @@ bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo& out)
     }
     return true;
 }
+
+std::wstring ControlText(HWND dialog, int controlId)
+{
+    HWND control = dialog ? GetDlgItem(dialog, controlId) : nullptr;
+    if (control == nullptr) return std::wstring();
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    return text;
+}

@@ -63,3 +63,7 @@ struct DialogTemplateInfo {
 
 // Reads a classic DLGTEMPLATE. False when it is malformed or runs past `size`.
 bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo& out);
+
+// The text of a dialog's control, as the user sees it; empty when the
+// window or the control is missing.
+std::wstring ControlText(HWND dialog, int controlId);

@@ -14,7 +14,10 @@
 # WenQuanYi and shows dialogs without the 2 s delay of a missing window
 # manager. COM1..COM9 are mapped once, in the registry, to the symlinks
 # $IMEX_WINE_DIR/ports/COMn; --port points such a link at a device path
-# (a pseudo-terminal, usually pdasim's). Without $DISPLAY the program uses
+# (a pseudo-terminal, usually pdasim's, or a real serial line) for this run
+# only: afterwards the link is what it was before, or absent as before, also
+# when the program fails or the run is interrupted. A Wine that cannot be
+# started is reported as such, and no prefix is touched. Without $DISPLAY the program uses
 # the Xvfb that --warm started for the session, or else an Xvfb is started
 # for the program and stopped again afterwards; either way nobody sees it, so
 # the program gets IMEX_DISPLAY_HIDDEN=1 (unless the caller set it). Exit
@@ -24,6 +27,26 @@ source "$(dirname "${BASH_SOURCE[0]}")/wineenv.sh"
 
 PORT_COUNT=9
 started_xvfb=""
+# Ports this run points elsewhere: "NAME<TAB>PATH<TAB>earlier target or empty".
+mapped_ports=()
+program_pid=""
+
+# Wine's loader answers --version when it can be started at all. Checked
+# before anything of a prefix or its template is decided, so a Wine that
+# is missing or broken leaves them as they are.
+check_wine() {
+    local said="" why=""
+    if [ ! -x "$IMEX_WINE_LOADER" ]; then
+        why="its loader $IMEX_WINE_LOADER is missing"
+    elif ! said=$("$IMEX_WINE_LOADER" --version 2>&1) || [ -z "$said" ]; then
+        why="\"$IMEX_WINE_LOADER --version\" failed${said:+: ${said%%$'\n'*}}"
+    fi
+    if [ -n "$why" ]; then
+        imex_log "Wine ($IMEX_WINE_ARCH) cannot be started: $why; install Wine (scripts/setup.sh); the prefixes in $IMEX_WINE_DIR are left as they are"
+        exit 125
+    fi
+    IMEX_WINE_VERSION=$said
+}
 
 make_locale() {
     local dir="$IMEX_WINE_DIR/locale"
@@ -64,7 +87,7 @@ write_registry() {
 # Wine updates a prefix at every session start
 # once wine.inf is newer than the prefix, so its time is part of the key.
 template_key() {
-    printf '%s %s inf=%s ports=%s v%s\n' "$("$IMEX_WINE_LOADER" --version 2>/dev/null)" "$IMEX_WINE_ARCH" \
+    printf '%s %s inf=%s ports=%s v%s\n' "$IMEX_WINE_VERSION" "$IMEX_WINE_ARCH" \
         "$(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null)" "$PORT_COUNT" "$TEMPLATE_VERSION"
 }
 
@@ -123,6 +146,7 @@ stop_wine() {
 }
 
 init() {
+    check_wine
     mkdir -p "$IMEX_WINE_DIR" "$IMEX_WINE_PORTS" "$(dirname "$WINEPREFIX")"
     make_locale
     # Wine's server outlives the commands that start it: it must not inherit
@@ -153,12 +177,58 @@ start_xvfb() {
     export DISPLAY=":$display"
 }
 
+# Points port NAME at PATH for this run, after noting what the link was.
+map_port() {
+    local name="$1" target="$2" link="$IMEX_WINE_PORTS/$1" before=""
+    case "$name" in
+        COM[1-9]) ;;
+        *) imex_log "--port $name=$target: the prefix has the ports COM1..COM$PORT_COUNT"; exit 125 ;;
+    esac
+    [ -n "$target" ] || { imex_log "--port $name=: give the device path after ="; exit 125; }
+    if [ -L "$link" ]; then
+        before=$(readlink "$link")
+    elif [ -e "$link" ]; then
+        imex_log "--port $name: $link is there and is no link; it is left alone"
+        exit 125
+    fi
+    mkdir -p "$IMEX_WINE_PORTS"
+    mapped_ports+=("$name"$'\t'"$target"$'\t'"$before")
+    ln -sfn "$target" "$link"
+}
+
+# Puts each mapped port back as it was: the earlier link, or none. A link
+# that points elsewhere than this run put it was changed by someone else
+# meanwhile, and is left to them.
+restore_ports() {
+    local entry name target before link
+    for entry in "${mapped_ports[@]}"; do
+        IFS=$'\t' read -r name target before <<<"$entry"
+        link="$IMEX_WINE_PORTS/$name"
+        [ -L "$link" ] && [ "$(readlink "$link")" = "$target" ] || continue
+        if [ -n "$before" ]; then ln -sfn "$before" "$link"; else rm -f "$link"; fi
+    done
+    mapped_ports=()
+}
+
 cleanup() {
     if [ -n "$started_xvfb" ]; then
         stop_wine
         kill "$started_xvfb" 2>/dev/null || true
         wait "$started_xvfb" 2>/dev/null || true
     fi
+    restore_ports
+}
+
+# An interrupted run ends its program first, then the EXIT trap puts
+# everything back.
+interrupted() {
+    local signal="$1" status="$2"
+    trap - "$signal"
+    if [ -n "$program_pid" ]; then
+        kill "-$signal" "$program_pid" 2>/dev/null || true
+        wait "$program_pid" 2>/dev/null || true
+    fi
+    exit "$status"
 }
 
 # Starts the Wine server for good and lets Wine's session start-up (wineboot
@@ -250,13 +320,17 @@ case "${1:-}" in
     --stop) stop_all; exit 0 ;;
 esac
 
+trap cleanup EXIT
+trap 'interrupted INT 130' INT
+trap 'interrupted TERM 143' TERM
+trap 'interrupted HUP 129' HUP
 while [ $# -gt 0 ]; do
     case "$1" in
         --port)
+            [ $# -ge 2 ] || { imex_log "--port needs COMn=PATH"; exit 125; }
             spec="$2"; shift 2
-            name="${spec%%=*}"; target="${spec#*=}"
-            mkdir -p "$IMEX_WINE_PORTS"
-            ln -sfn "$target" "$IMEX_WINE_PORTS/$name"
+            [[ "$spec" == *=* ]] || { imex_log "--port $spec: give COMn=PATH"; exit 125; }
+            map_port "${spec%%=*}" "${spec#*=}"
             ;;
         --) shift; break ;;
         *) break ;;
@@ -267,14 +341,19 @@ done
 check_program_arch "$1"
 
 init
-trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
     if session_xvfb_alive; then export DISPLAY=":$(cat "$SESSION_XVFB_DISPLAY")"; else start_xvfb; fi
     # Nobody sees that screen: imexhost then refuses to leave a box to a person.
     export IMEX_DISPLAY_HIDDEN="${IMEX_DISPLAY_HIDDEN:-1}"
 fi
 set +e
-wine_run "$@"
+# In the background, so that a signal reaches the traps at once; the
+# program keeps this script's standard input.
+# exec: the PID is the program's own, which a signal is passed on to.
+(exec "${IMEX_WINE_LOCALE[@]}" "$IMEX_WINE_LOADER" "$@") <&0 &
+program_pid=$!
+wait "$program_pid"
 rc=$?
+program_pid=""
 set -e
 exit $rc

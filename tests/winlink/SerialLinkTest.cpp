@@ -208,7 +208,7 @@ TEST_F(SerialLinkTest, StopDuringARecordPostsNothingAndFreesThePort)
     const double started = NowMs();
     link.Stop();
     EXPECT_LT(NowMs() - started, 1500.0) << "Stop waited too long for the workers";
-    EXPECT_EQ(link.state, 0);
+    EXPECT_EQ(link.state, LINK_STOPPED);
     EXPECT_FALSE(link.IsOpen());
     EXPECT_FALSE(link.RequestRunning());
     window.Pump(DELAYED_PORT_DELAY_MS + 600);
@@ -281,7 +281,7 @@ TEST(SerialLinkLifecycle, StartOnAStartedLinkFailsAndChangesNothing)
     SerialLink link;
     ASSERT_TRUE(link.Start(PLAIN_PORT, first.Handle()));
     EXPECT_FALSE(link.Start(PLAIN_PORT, second.Handle()));
-    EXPECT_EQ(link.state, 1);
+    EXPECT_EQ(link.state, LINK_STARTED);
     EXPECT_EQ(link.notifyWindow, first.Handle());
     ASSERT_TRUE(link.RequestInfo());
     EXPECT_TRUE(first.WaitFor(1, 3000));
@@ -296,7 +296,7 @@ TEST(SerialLinkLifecycle, MissingPortFailsStartQuickly)
     const double started = NowMs();
     EXPECT_FALSE(link.Start(MISSING_PORT, window.Handle()));
     EXPECT_LT(NowMs() - started, 500.0);
-    EXPECT_EQ(link.state, 0);
+    EXPECT_EQ(link.state, LINK_STOPPED);
     EXPECT_EQ(link.notifyWindow, nullptr);
     EXPECT_FALSE(link.IsOpen());
 }
@@ -308,7 +308,7 @@ TEST(SerialLinkLifecycle, StoppedLinkIgnoresSetNotifyWindowAndStop)
     link.SetNotifyWindow(window.Handle());
     EXPECT_EQ(link.notifyWindow, nullptr);
     link.Stop();
-    EXPECT_EQ(link.state, 0);
+    EXPECT_EQ(link.state, LINK_STOPPED);
     EXPECT_FALSE(link.IsOpen());
 
     // After a Stop the link is stopped again: the window stays as it was.
@@ -318,7 +318,7 @@ TEST(SerialLinkLifecycle, StoppedLinkIgnoresSetNotifyWindowAndStop)
     link.SetNotifyWindow(other.Handle());
     EXPECT_EQ(link.notifyWindow, window.Handle());
     link.Stop();
-    EXPECT_EQ(link.state, 0);
+    EXPECT_EQ(link.state, LINK_STOPPED);
 }
 
 TEST(SerialLinkLifecycle, NotifyWindowChangesOnAStartedLink)

@@ -38,7 +38,7 @@ std::string RecordFieldsJson()
         const FieldCode* code = CodeOfField(field);
         out += "{\"field\":" + std::to_string(field) + ",\"name\":" + JsonString(RECORD_FIELD_NAMES[field]) +
                ",\"code\":" + JsonString(code != nullptr ? code->code : "") +
-               ",\"checked\":" + (field == FIELD_EMAIL ? "true" : "false") + "}\n";
+               ",\"checked\":" + (FieldTakes(field, "") ? "false" : "true") + "}\n";
     }
     return out;
 }

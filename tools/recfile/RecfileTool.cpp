@@ -5,6 +5,7 @@
 //   recfile build INPUT OUTPUT   a record file from a text description
 //   recfile build --vcard [--replace] [--charset NAME] VCF... OUTPUT   a record file from vCards
 //   recfile fields               the field codes and the fields they fill, as JSON lines
+//   recfile entries [--replace] [--charset NAME] VCF...   what the vCards' values become, as lines
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -45,6 +46,10 @@ const char USAGE[] =
     "                              declare no CHARSET in NAME (e.g. gbk) instead of UTF-8\n"
     "  recfile fields              one JSON line per field code: its label, how its values are\n"
     "                              kept, and the record field it fills\n"
+    "  recfile entries [--replace] [--charset NAME] VCF...\n"
+    "                              what build --vcard makes of the cards, in UTF-8: card<TAB>CARD\n"
+    "                              per card, then CARD<TAB>CODE<TAB>LABEL<TAB>VALUE per value (\\\\,\n"
+    "                              \\t, \\r, \\n inside), for comparing what address books hold\n"
     "\n"
     "build input (UTF-8; texts are written in code page 936):\n"
     "  CODE<TAB>LABEL<TAB>VALUE    one entry of the current block\n"
@@ -270,7 +275,8 @@ int ReportWhatTheDeviceMisses(const char* outputPath, const VcardBook& book)
                 arrives = sent == block.fieldTexts[field];
             if (arrives) continue;
             ++missed;
-            const bool mail = entry.code == CodeOfField(FIELD_EMAIL)->code && !IsEmailAddress(sent.c_str());
+            const int code = FindFieldCode(entry.code.c_str());
+            const bool mail = code >= 0 && !FieldTakes(FIELD_CODES[code].field, sent.c_str());
             std::fprintf(stderr, "recfile: %s: \"%s\" will not reach the device (%s)\n", CardPlace(card, entry).c_str(),
                          Cp936ToUtf8(sent).c_str(),
                          mail ? "the device's e-mail field refuses it: ASCII, 5 characters or more, one @ with "
@@ -283,6 +289,27 @@ int ReportWhatTheDeviceMisses(const char* outputPath, const VcardBook& book)
         return -1;
     }
     return missed;
+}
+
+std::string Escaped(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        out += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return out;
+}
+
+int ListVcardEntries(const std::vector<std::string>& inputs, bool replace, const std::string& charset)
+{
+    VcardBook book;
+    if (!MapVcardFiles(inputs, replace, charset, book)) return EXIT_BUILD_FAILED;
+    for (const VcardCard& card : book.cards) {
+        std::printf("card\t%d\n", card.number);
+        for (const VcardEntry& entry : card.entries)
+            std::printf("%d\t%s\t%s\t%s\n", card.number, entry.code.c_str(), Cp936ToUtf8(entry.label).c_str(),
+                        Escaped(entry.value).c_str());
+    }
+    return 0;
 }
 
 int BuildFromVcards(const std::vector<std::string>& inputs, const char* outputPath, bool replace,
@@ -328,17 +355,20 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "build" && argc == 4 && std::strcmp(argv[2], "--vcard") != 0) return Build(argv[2], argv[3]);
-    if (command == "build" && argc > 2 && std::strcmp(argv[2], "--vcard") == 0) {
+    const bool fromVcards = command == "build" && argc > 2 && std::strcmp(argv[2], "--vcard") == 0;
+    if (fromVcards || command == "entries") {
+        // build takes OUTPUT last; entries has none.
+        const int end = fromVcards ? argc - 1 : argc;
         std::vector<std::string> inputs;
         bool replace = false;
         std::string charset;
-        for (int k = 3; k < argc - 1; ++k) {
+        for (int k = fromVcards ? 3 : 2; k < end; ++k) {
             if (std::strcmp(argv[k], "--replace") == 0) {
                 replace = true;
             } else if (std::strcmp(argv[k], "--charset") == 0) {
-                // The name comes before OUTPUT, which is always the last argument.
-                if (k + 2 >= argc || argv[k + 1][0] == '\0') {
-                    std::fprintf(stderr, "recfile: --charset needs the name of a character set before OUTPUT\n");
+                if (k + 1 >= end || argv[k + 1][0] == '\0') {
+                    std::fprintf(stderr, "recfile: --charset needs the name of a character set%s\n",
+                                 fromVcards ? " before OUTPUT" : "");
                     return EXIT_USAGE;
                 }
                 charset = argv[++k];
@@ -346,7 +376,8 @@ int main(int argc, char** argv)
                 inputs.push_back(argv[k]);
             }
         }
-        if (!inputs.empty()) return BuildFromVcards(inputs, argv[argc - 1], replace, charset);
+        if (!inputs.empty() && fromVcards) return BuildFromVcards(inputs, argv[argc - 1], replace, charset);
+        if (!inputs.empty()) return ListVcardEntries(inputs, replace, charset);
     }
     std::fputs(USAGE, stderr);
     return EXIT_USAGE;

@@ -17,7 +17,6 @@ public:
     // Bytes written before the next block, or before the trailer at the end.
     void AddJunk(const std::string& bytes);
 
-    int32_t Blocks() const { return blocks; }
     // The whole file; the trailer's count is `count` when given, else the
     // number of blocks written.
     std::string Finish(const int32_t* count = nullptr);

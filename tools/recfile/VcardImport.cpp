@@ -4,20 +4,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Cp936Converter.h"
+#include "RecordFields.h"
 #include "RecordFile.h"
 #include "RecordTable.h"
+#include "VcardMapping.h"
 
 namespace {
 
 // Debian's python3-vobject is installed for the system's interpreter.
 const char DEFAULT_PYTHON[] = "/usr/bin/python3";
 
-// The build puts the reader beside recfile, with the field table it reads.
+// The build puts the reader beside recfile.
 const char READER_NAME[] = "vcardentries.py";
+// The reader's status when it refused an input; its last line says why.
+constexpr int READER_REFUSED = 3;
 
 std::string Setting(const char* name, const std::string& fallback)
 {
@@ -35,9 +40,11 @@ std::string BesideThisProgram(const char* name)
 }
 
 // Runs the reader with the inputs, standard input and error passed through;
-// false unless it ran and exited 0. Its output lands in `out`. The reader
-// decodes the values, so the options about their bytes go to it.
-bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::string& charset, std::string& out)
+// false unless it ran and exited 0, or READER_REFUSED after printing its refusal. Its output
+// lands in `out`. The reader decodes the values, so the options about their
+// bytes go to it, and the names of the properties whose values are read.
+bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::string& charset, std::string& out,
+               bool& refused)
 {
     const std::string python = Setting("RECFILE_PYTHON", DEFAULT_PYTHON);
     const std::string script = Setting("RECFILE_VCARD_READER", BesideThisProgram(READER_NAME));
@@ -46,6 +53,10 @@ bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::
     argv.push_back(const_cast<char*>(script.c_str()));
     char replaceOption[] = "--replace";
     char charsetOption[] = "--charset";
+    char valuesOption[] = "--values";
+    char lenientOption[] = "--lenient";
+    std::string values = MAPPED_PROPERTIES, lenient = LENIENTLY_READ_PROPERTIES;
+    argv.insert(argv.end(), {valuesOption, &values[0], lenientOption, &lenient[0]});
     if (replace) argv.push_back(replaceOption);
     if (!charset.empty()) {
         argv.push_back(charsetOption);
@@ -87,7 +98,8 @@ bool RunReader(const std::vector<std::string>& inputs, bool replace, const std::
     close(pipeEnds[0]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    refused = WIFEXITED(status) && WEXITSTATUS(status) == READER_REFUSED;
+    return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || refused);
 }
 
 std::vector<std::string> SplitTabs(const std::string& line)
@@ -154,6 +166,106 @@ std::string CardPlace(const VcardCard& card, const VcardEntry& entry)
     return place + ", " + entry.property;
 }
 
+namespace {
+
+// What the reader handed over, card by card (texts UTF-8).
+struct ReaderCard {
+    std::string source;
+    int line = 0;
+    int number = 0;
+    std::vector<VcardProperty> props;
+};
+
+// "FILE:LINE: card N (NAME), PROPERTY" as every message of recfile puts it.
+std::string ReaderPlace(const std::string& source, int line, const ReaderCard* card, const std::string& property)
+{
+    std::string place = source + (line > 0 ? ":" + std::to_string(line) : "");
+    if (card != nullptr) {
+        const std::string name = CardName(card->props);
+        place += ": card " + std::to_string(card->number) + (name.empty() ? "" : " (" + name + ")");
+    }
+    return place + (property.empty() ? "" : ", " + property);
+}
+
+// Reads the reader's listing; prints its notes and its refusal, if any.
+// False when it refused the input or printed something it should not.
+bool ReadListing(const std::string& listing, bool expectRefusal, std::vector<ReaderCard>& cards)
+{
+    std::vector<std::string> messages;
+    bool refused = false;
+    for (size_t lineStart = 0; lineStart < listing.size();) {
+        size_t lineEnd = listing.find('\n', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = listing.size();
+        const std::string line = listing.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        const std::vector<std::string> f = SplitTabs(line);
+        if (f[0] == "card" && f.size() == 4) {
+            cards.push_back({f[1], std::atoi(f[2].c_str()), std::atoi(f[3].c_str()), {}});
+        } else if (f[0] == "prop" && f.size() >= 6 && !cards.empty()) {
+            VcardProperty prop;
+            prop.line = std::atoi(f[1].c_str());
+            prop.group = f[2];
+            prop.name = f[3];
+            for (size_t at = 0; at < f[4].size();) {
+                size_t comma = f[4].find(',', at);
+                if (comma == std::string::npos) comma = f[4].size();
+                prop.types.push_back(f[4].substr(at, comma - at));
+                at = comma + 1;
+            }
+            prop.written = f[5];
+            prop.read = f.size() > 6;
+            prop.values.assign(f.begin() + 6, f.end());
+            cards.back().props.push_back(prop);
+        } else if (f[0] == "note" && f.size() == 5) {
+            const int number = std::atoi(f[3].c_str());
+            const ReaderCard* card = !cards.empty() && cards.back().number == number ? &cards.back() : nullptr;
+            messages.push_back(ReaderPlace(f[1], std::atoi(f[2].c_str()), card, "") + ": " + f[4]);
+        } else if (f[0] == "refusal" && f.size() == 6) {
+            const int number = std::atoi(f[3].c_str());
+            const ReaderCard* card = number > 0 && !cards.empty() ? &cards.back() : nullptr;
+            messages.push_back(ReaderPlace(f[1], std::atoi(f[2].c_str()), card, f[4]) + ": " + f[5]);
+            refused = true;
+        } else {
+            std::fprintf(stderr, "recfile: the vCard reader printed a line it should not: %s\n",
+                         line.substr(0, 80).c_str());
+            return false;
+        }
+    }
+    for (const std::string& message : messages)
+        std::fprintf(stderr, "recfile: %s\n", message.c_str());
+    if (refused != expectRefusal) std::fprintf(stderr, "recfile: the vCard reader ended without its refusal\n");
+    return !refused && !expectRefusal;
+}
+
+}  // namespace
+
+bool MapVcardFiles(const std::vector<std::string>& inputs, bool replace, const std::string& charset, VcardBook& book)
+{
+    std::string listing;
+    std::vector<ReaderCard> cards;
+    bool refused = false;
+    if (!RunReader(inputs, replace, charset, listing, refused) || !ReadListing(listing, refused, cards)) return false;
+    std::map<std::string, int> leftCounts;
+    for (const ReaderCard& read : cards) {
+        VcardCard card;
+        card.source = read.source;
+        card.line = read.line;
+        card.number = read.number;
+        std::vector<std::string> leftOut;
+        for (MappedEntry& mapped : MapCard(read.props, leftOut)) {
+            // The card's name in messages is the first value of the name's code.
+            if (card.name.empty() && std::strcmp(mapped.code, CodeOfField(FIELD_NAME)->code) == 0)
+                card.name = mapped.value;
+            card.entries.push_back({mapped.code, mapped.label, mapped.value, mapped.property, mapped.line});
+        }
+        for (const std::string& name : leftOut)
+            ++leftCounts[name];
+        book.cards.push_back(card);
+    }
+    book.leftOut.assign(leftCounts.begin(), leftCounts.end());
+    return true;
+}
+
 bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const std::string& charset, VcardBook& book)
 {
     Cp936Converter toCp936(Cp936Converter::FROM_UTF8);
@@ -161,49 +273,15 @@ bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const s
         std::fprintf(stderr, "recfile: no CP936 converter\n");
         return false;
     }
-    std::string listing;
-    if (!RunReader(inputs, replace, charset, listing)) return false;
-
-    std::vector<std::string> lines;
-    for (size_t lineStart = 0; lineStart < listing.size();) {
-        size_t lineEnd = listing.find('\n', lineStart);
-        if (lineEnd == std::string::npos) lineEnd = listing.size();
-        lines.push_back(listing.substr(lineStart, lineEnd - lineStart));
-        lineStart = lineEnd + 1;
-    }
-    // Each card's name first, so that a message about a property that comes
-    // before FN names the card too.
-    std::vector<std::string> names;
-    for (const std::string& line : lines) {
-        const std::vector<std::string> fields = SplitTabs(line);
-        if (fields[0] == "card")
-            names.emplace_back();
-        else if (fields[0] == "entry" && fields.size() == 6 && fields[1] == "00" && !names.empty() &&
-                 names.back().empty())
-            names.back() = fields[5];
-    }
+    if (!MapVcardFiles(inputs, replace, charset, book)) return false;
 
     bool sound = true;
-    for (const std::string& line : lines) {
-        const std::vector<std::string> fields = SplitTabs(line);
-
-        if (fields[0] == "card" && fields.size() == 4) {
-            VcardCard card;
-            card.source = fields[1];
-            card.line = std::atoi(fields[2].c_str());
-            card.number = std::atoi(fields[3].c_str());
-            card.name = names[book.cards.size()];
-            book.cards.push_back(card);
-        } else if (fields[0] == "entry" && fields.size() == 6 && !book.cards.empty()) {
-            VcardCard& card = book.cards.back();
-            VcardEntry entry;
-            entry.code = fields[1];
-            entry.property = fields[4];
-            entry.line = std::atoi(fields[3].c_str());
+    for (VcardCard& card : book.cards) {
+        std::vector<VcardEntry> kept;
+        for (VcardEntry& entry : card.entries) {
             std::string missing;
-            // Our own labels always convert; the values are the user's.
-            ToCp936(toCp936, fields[2], false, entry.label, missing);
-            if (!ToCp936(toCp936, fields[5], replace, entry.value, missing)) {
+            const std::string utf8 = entry.value;
+            if (!ToCp936(toCp936, utf8, replace, entry.value, missing)) {
                 std::fprintf(stderr, "recfile: %s: %s \"%s\" is not in code page 936 (--replace writes \"?\")\n",
                              CardPlace(card, entry).c_str(), CodePointName(missing).c_str(), missing.c_str());
                 sound = false;
@@ -215,20 +293,15 @@ bool ReadVcardBook(const std::vector<std::string>& inputs, bool replace, const s
                 sound = false;
                 continue;
             }
-            const size_t kept = FieldTextFit(reinterpret_cast<const uint8_t*>(entry.value.data()), entry.value.size());
-            if (kept < entry.value.size())
+            const size_t fits = FieldTextFit(reinterpret_cast<const uint8_t*>(entry.value.data()), entry.value.size());
+            if (fits < entry.value.size())
                 std::fprintf(stderr,
                              "recfile: %s: the value has %zu bytes in code page 936, a field holds %zu; the "
                              "transfer sends the first %zu\n",
-                             CardPlace(card, entry).c_str(), entry.value.size(), SLOT_TEXT_MAX, kept);
-            card.entries.push_back(entry);
-        } else if (fields[0] == "left" && fields.size() == 3) {
-            book.leftOut.emplace_back(fields[1], std::atoi(fields[2].c_str()));
-        } else {
-            std::fprintf(stderr, "recfile: the vCard reader printed a line it should not: %s\n",
-                         line.substr(0, 80).c_str());
-            return false;
+                             CardPlace(card, entry).c_str(), entry.value.size(), SLOT_TEXT_MAX, fits);
+            kept.push_back(entry);
         }
+        card.entries = kept;
     }
     return sound;
 }

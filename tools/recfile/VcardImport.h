@@ -1,6 +1,7 @@
 // vCard files as record-file entries: python3-vobject parses the cards (run
-// as tools/recfile/vcardentries.py, which also maps properties to field
-// codes); here the texts are put into code page 936 and checked.
+// as tools/recfile/vcardentries.py, which hands over what they say),
+// VcardMapping maps their properties to field codes, and here the texts are
+// put into code page 936 and checked.
 #pragma once
 
 #include <string>
@@ -10,7 +11,7 @@
 struct VcardEntry {
     std::string code;
     std::string label;     // code page 936
-    std::string value;     // code page 936
+    std::string value;     // code page 936 (UTF-8 as MapVcardFiles gives it)
     std::string property;  // as the card names it, e.g. item1.TEL;TYPE=CELL (UTF-8)
     int line = 0;
 };
@@ -31,6 +32,11 @@ struct VcardBook {
 
 // Where a message about a card's property points: "FILE:LINE: card 3 (Li Si), TEL".
 std::string CardPlace(const VcardCard& card, const VcardEntry& entry);
+
+// Reads every input ("-" is standard input) and maps its cards, the values
+// left in UTF-8. False, with the reasons on stderr, when an input cannot be
+// read or is not a well-formed vCard.
+bool MapVcardFiles(const std::vector<std::string>& inputs, bool replace, const std::string& charset, VcardBook& book);
 
 // Reads every input ("-" is standard input). False, with the reasons on
 // stderr, when an input cannot be read or is not a well-formed vCard, or when

@@ -5,8 +5,8 @@ store came back as (`pdasim --export-vcard`).
 
     comparebooks.py [--listings DIR] SENT.vcf RECEIVED.vcf
 
-Both are read with vcardentries.py's mapping, so each card becomes a list of
-"CODE VALUE" lines. The device keeps further numbers, mails, the title and
+Both are read by `recfile entries` (beside this file), so each card becomes
+a list of "CODE VALUE" lines as `recfile build --vcard` maps it. The device keeps further numbers, mails, the title and
 the notes as labelled lines of one notes text ("手机:139...", "称谓:经理"); on
 the received side those lines are read back into their codes by the labels
 the build gave them. Cards are paired in order. Prints a unified diff of the
@@ -15,50 +15,87 @@ agree, 1 when they differ, 2 when a file cannot be read. --listings writes
 the two listings to DIR/sent.txt and DIR/received.txt as well, for diff(1).
 """
 import difflib
+import json
 import os
+import subprocess
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import vcardentries  # noqa: E402  (beside this file)
+RECFILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "recfile")  # the build puts us beside it
 
-LABEL_CODES = {label: code for code, label in vcardentries.CODE_LABELS.items()}
-LABEL_CODES[vcardentries.OTHER_PHONE_LABEL] = vcardentries.CODE_OF["mobile"]
-NOTES_CODE = vcardentries.NOTES_CODE
+
+class BookError(Exception):
+    pass
+
+
+def Recfile(*args):
+    """recfile's output; BookError with its message when it fails."""
+    try:
+        run = subprocess.run([RECFILE] + list(args), capture_output=True)
+    except OSError as error:
+        raise BookError("cannot run %s: %s" % (RECFILE, error.strerror))
+    if run.returncode != 0:
+        raise BookError(run.stderr.decode("utf-8", "replace").strip() or "recfile %s failed" % args[0])
+    return run.stdout.decode("utf-8")
+
+
+def Unescaped(text):
+    out, at = [], 0
+    while at < len(text):
+        if text[at] == "\\" and at + 1 < len(text):
+            out.append({"t": "\t", "r": "\r", "n": "\n"}.get(text[at + 1], text[at + 1]))
+            at += 2
+        else:
+            out.append(text[at])
+            at += 1
+    return "".join(out)
+
+
+def Entries(path):
+    """(card count, [(card number, code, label, value)]) as recfile maps the file."""
+    cards, entries = 0, []
+    for line in Recfile("entries", path).splitlines():
+        fields = line.split("\t")
+        if fields[0] == "card":
+            cards += 1
+        else:
+            number, code, label, value = fields
+            entries.append((int(number), code, Unescaped(label), Unescaped(value)))
+    return cards, entries
 
 
 def Normal(text):
     return text.replace("\r\n", "\n").replace("\r", "\n")
 
 
-def NotesEntries(notes):
+def NotesEntries(notes, labelCodes, notesCode):
     """The notes text's labelled lines as (code, value); a line without a known
     label continues the value before it (a note of several lines)."""
     entries = []
     for line in Normal(notes).split("\n"):
         label, colon, value = line.partition(":")
-        if colon and label in LABEL_CODES:
-            entries.append([LABEL_CODES[label], value])
+        if colon and label in labelCodes:
+            entries.append([labelCodes[label], value])
         elif entries:
             entries[-1][1] += "\n" + line
         elif line:
-            entries.append([NOTES_CODE, line])
+            entries.append([notesCode, line])
     return [(code, value) for code, value in entries]
 
 
-def Listing(path, received):
-    cards = vcardentries.ReadSource(path)
+def Listing(book, received, labelCodes, notesCode):
+    cardCount, entries = book
+    perCard = {}
+    for number, code, _label, value in entries:
+        if received and code == notesCode:
+            perCard.setdefault(number, []).extend(NotesEntries(value, labelCodes, notesCode))
+        else:
+            perCard.setdefault(number, []).append((code, Normal(value)))
     lines = []
-    for number, (_begin, (entries, _left)) in enumerate(cards, start=1):
-        pairs = []
-        for code, _label, _line, _prop, value in entries:
-            if received and code == NOTES_CODE:
-                pairs.extend(NotesEntries(value))
-            else:
-                pairs.append((code, Normal(value)))
+    for number in sorted(perCard):
         # The device orders a card's values by field, not as the card did.
-        for code, value in sorted(pairs):
+        for code, value in sorted(perCard[number]):
             lines.append("card %d: %s %s\n" % (number, code, value.replace("\n", "\\n")))
-    return len(cards), lines
+    return cardCount, lines
 
 
 def main(argv):
@@ -69,11 +106,17 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     try:
-        sentCards, sent = Listing(argv[0], received=False)
-        receivedCards, received = Listing(argv[1], received=True)
-    except vcardentries.CardError as error:
+        codes = [json.loads(line) for line in Recfile("fields").splitlines()]
+        sentBook, receivedBook = Entries(argv[0]), Entries(argv[1])
+    except BookError as error:
         sys.stderr.write("comparebooks: %s\n" % error)
         return 2
+    # The labels the build writes, each with its code, read back from the device's notes.
+    labelCodes = {row["label"]: row["code"] for row in codes if row["label"]}
+    labelCodes.update((label, code) for book in (sentBook, receivedBook) for _n, code, label, _v in book[1])
+    notesCode = next(row["code"] for row in codes if row["rule"] == "notes-only")
+    sentCards, sent = Listing(sentBook, False, labelCodes, notesCode)
+    receivedCards, received = Listing(receivedBook, True, labelCodes, notesCode)
     if listings:
         os.makedirs(listings, exist_ok=True)
         for name, lines in (("sent.txt", sent), ("received.txt", received)):

@@ -1,45 +1,46 @@
 #!/usr/bin/python3
-"""Reads vCard files and prints, card by card, the record-file entries that
-`recfile build --vcard` writes.
+"""Reads vCard files and prints what the cards say, property by property,
+for `recfile build --vcard`, which maps them onto the record file's fields.
 
 The file's bytes are unfolded (folded lines, quoted-printable soft breaks,
 2.1 base64 lines) before they are decoded, each value in its own character
 set: its CHARSET, else UTF-8 or what --charset names. python3-vobject's
-pattern splits a line into group, name, parameters and value. What is ours
-is the mapping of properties onto the record file's field codes, which
-lives in PHONE_TYPES and EntriesOfCard below and nowhere else; the field
-codes and their labels come from the record's one field table, which the
-build writes beside this script (`recfile fields`).
+pattern splits a line into group, name, parameters and value; the escapes
+are resolved by the card's version. Nothing here knows the record file:
+which properties become which fields is recfile's (VcardMapping.cpp).
 
-    vcardentries.py [--fields] [--charset NAME] [--replace] FILE...
+    vcardentries.py [--values NAMES] [--lenient NAMES] [--charset NAME] [--replace] FILE...
                                           (- reads standard input)
 
+--values NAMES (comma-separated property names): the properties whose
+values are read; a line that names one but cannot be read as a property
+stops the run, as its value would be lost. --lenient NAMES: further
+properties whose values are read with bytes that do not decode as U+FFFD.
+The values of all other properties are not read (their bytes stop nothing).
 --charset NAME: the character set of values that name none (2.1 and 3.0
 cards of files without a byte-order mark); by default UTF-8, and 8-bit text
 that is not UTF-8 stops the run. --replace reads bytes that do not decode in
 a value's named character set as U+FFFD, which recfile writes as "?".
 
-Output for recfile, UTF-8, one item per line, fields separated by tabs, and
-backslash, tab, CR and LF inside a field written as \\\\, \\t, \\r, \\n:
+Output, UTF-8, one item per line, fields separated by tabs, and backslash,
+tab, CR and LF inside a field written as \\\\, \\t, \\r, \\n:
 
-    card   SOURCE  LINE  NUMBER             a card begins (LINE: its BEGIN)
-    entry  CODE  LABEL  LINE  PROPERTY  VALUE
-    left   PROPERTY-NAME  COUNT             properties that have no code
+    card     SOURCE  LINE  NUMBER            a card begins (LINE: its BEGIN; NUMBER: over all inputs)
+    prop     LINE  GROUP  NAME  TYPES  PROPERTY  [VALUE...]
+    note     SOURCE  LINE  NUMBER  MESSAGE   a line of card NUMBER left out
+    refusal  SOURCE  LINE  NUMBER  PROPERTY  MESSAGE
 
---fields prints "NUMBER<TAB>CODE<TAB>VALUE" per entry instead, for people
-and tests comparing what two address books hold.
-
-A file that is not a well-formed vCard, or a value that does not decode,
-stops the run: one line "SOURCE:LINE: card N (NAME), PROPERTY: what is
-wrong; what to do" on standard error, exit status 1, no output. A line that
-is no property and holds no value the record keeps is left out with such a
-line on standard error.
+A prop line follows its card: TYPES are its TYPE values (both spellings,
+upper case, comma-separated), PROPERTY the line as it names itself
+(item1.TEL;TYPE=CELL), the VALUE fields the value's text, one per component
+of N, ADR and ORG, none when the value is not read. A refusal is the last
+line (exit status 3): a file that is not a well-formed vCard, or a value
+that does not decode, with the place (LINE and NUMBER 0 where there is
+none); the refused card's FN and N come before it, read leniently, so that
+recfile can name it.
 """
 import binascii
 import codecs
-import collections
-import json
-import os
 import re
 import sys
 
@@ -50,70 +51,21 @@ except ImportError:  # the tool's own message, not a traceback
     sys.exit(2)
 
 
-def LoadFieldCodes():
-    """The record's field codes as `recfile fields` prints them; the build
-    writes that table beside this script (RECFILE_FIELD_TABLE may name
-    another copy)."""
-    path = os.environ.get("RECFILE_FIELD_TABLE") or os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                                 "record-fields.jsonl")
-    try:
-        with open(path, encoding="utf-8") as table:
-            return [json.loads(line) for line in table if line.strip()]
-    except (OSError, ValueError) as error:
-        sys.stderr.write(f"vcardentries: cannot read the field table {path} ({error}); run the copy that the "
-                         "build puts beside recfile\n")
-        sys.exit(2)
-
-
-FIELD_CODES = LoadFieldCodes()
-# Record field name -> the code that fills it; code -> the label written with it.
-CODE_OF = {row["name"]: row["code"] for row in FIELD_CODES if row["name"]}
-CODE_LABELS = {row["code"]: row["label"] for row in FIELD_CODES if row["label"]}
-TITLE_CODE = next(row["code"] for row in FIELD_CODES if row["title"])
-NOTES_CODE = next(row["code"] for row in FIELD_CODES if row["rule"] == "notes-only")
-# A number whose types name no kind the record file knows.
-OTHER_PHONE_LABEL = "电话"
-
-# Telephone types in order of precedence: a work fax is a fax, a home mobile a mobile.
-PHONE_TYPES = (("FAX", "fax"), ("CELL", "mobile"), ("MOBILE", "mobile"), ("IPHONE", "mobile"), ("HOME", "home phone"),
-               ("WORK", "work phone"))
-# Words of a grouped label (item1.X-ABLabel) that say what kind of number it is.
-PHONE_LABEL_WORDS = (("fax", "fax"), ("传真", "fax"), ("mobile", "mobile"), ("cell", "mobile"), ("手机", "mobile"),
-                     ("home", "home phone"), ("住宅", "home phone"), ("家", "home phone"), ("work", "work phone"),
-                     ("办公", "work phone"))
-
-# Properties that say nothing about the contact and are not counted as left out.
+# The card's own structure: a line naming one of them that cannot be read stops the run.
 STRUCTURE = {"VERSION", "BEGIN", "END"}
 
 
 class CardError(Exception):
     """A refusal (or a warning about a line left out) and where: the line,
-    the card (its index in the file), the card's name and the property."""
+    the card (its index in the file) with the properties that name it, and
+    the property."""
 
-    def __init__(self, line, message, card=None, name="", prop=""):
+    def __init__(self, line, message, card=None, namingProps=(), prop=""):
         super().__init__(message)
         self.line = line
         self.card = card
-        self.name = name
+        self.namingProps = list(namingProps)
         self.prop = prop
-
-    def Where(self, shown, firstNumber):
-        """FILE:LINE: card N (NAME), PROPERTY, as recfile's own messages put it."""
-        where = shown + (":%d" % self.line if self.line else "")
-        if self.card is not None:
-            where += ": card %d" % (firstNumber + self.card) + (" (%s)" % self.name if self.name else "")
-        return where + (", " + self.prop if self.prop else "")
-
-
-def IsCjk(text):
-    """Han, kana or hangul anywhere in the text: such names and addresses are
-    written largest part first and without spaces. Müller and García are not."""
-    return any(0x2E80 <= ord(c) <= 0x9FFF or 0xAC00 <= ord(c) <= 0xD7AF or 0xF900 <= ord(c) <= 0xFAFF
-               or 0x20000 <= ord(c) <= 0x3FFFF for c in text)
-
-
-def LineBreaksAsCrLf(text):
-    return text.replace("\r\n", "\n").replace("\r", "\n").replace("\n", "\r\n")
 
 
 def TypesOf(prop):
@@ -188,110 +140,11 @@ class Values:
         return parts + [""] * (count - len(parts))
 
 
-def JoinedName(parts):
-    """N's parts as one text: CJK names family first without spaces, others given first."""
-    family, given, additional, prefix, suffix = parts[:5]
-    if IsCjk(family + given + additional):
-        return family + given + additional
-    return " ".join(p for p in (given, additional, family, suffix) if p)
-
-
-def JoinedAddress(parts):
-    """ADR's seven parts as one text, in the order the address is read."""
-    box, extended, street, city, region, code, country = parts[:7]
-    if IsCjk(street + extended + box + city + region + country):
-        text = country + region + city + street + extended + box
-        return text + (" " + code if code and text else code)
-    return ", ".join(p for p in (street, extended, box, city, region, code, country) if p)
-
-
-def PhoneCode(prop, groupLabels):
-    types = TypesOf(prop)
-    for kind, field in PHONE_TYPES:
-        if kind in types:
-            return CODE_OF[field], CODE_LABELS[CODE_OF[field]]
-    label = groupLabels.get(prop.group, "").lower() if prop.group else ""
-    for word, field in PHONE_LABEL_WORDS:
-        if word in label:
-            return CODE_OF[field], CODE_LABELS[CODE_OF[field]]
-    return CODE_OF["mobile"], OTHER_PHONE_LABEL
-
-
-def PhoneNumber(text):
-    number = text.strip()
-    return number[4:] if number.lower().startswith("tel:") else number
-
-
-def EntriesOfCard(children):
-    """(code, label, line, property text, value) per property of a card that
-    has a code, in file order, and the names of the properties left out."""
-    version = next((c.value.strip() for c in children if c.name == "VERSION"), "3.0")
-    values = Values(version)
-    groupLabels = {c.group: c.value for c in children if c.group and c.name == "X-ABLABEL"}
-    # Groups whose number came in: their label named its kind. The label of
-    # an e-mail, an address or a URL is lost and counted as left out.
-    numberGroups = set()
-    hasName = any(c.name == "FN" and values.Text(c.value).strip() for c in children)
-    hasTitle = any(c.name == "TITLE" and values.Text(c.value).strip() for c in children)
-    entries = []
-    left = []
-
-    def Add(code, label, prop, value):
-        value = LineBreaksAsCrLf(value.strip())
-        if value:
-            entries.append((code, label, prop.lineNumber, PropertyText(prop), value))
-            if prop.group and prop.name == "TEL":
-                numberGroups.add(prop.group)
-
-    def Keep(field, prop, value):
-        Add(CODE_OF[field], CODE_LABELS[CODE_OF[field]], prop, value)
-
-    for prop in children:
-        name = prop.name
-        if name == "FN":
-            Keep("name", prop, values.Text(prop.value))
-        elif name == "N":
-            # The name comes from FN when there is one; N then only lends its
-            # honorific prefix as the form of address.
-            parts = values.Parts(prop.value, 5)
-            if not hasName:
-                Keep("name", prop, JoinedName(parts))
-            if not hasTitle:
-                Add(TITLE_CODE, CODE_LABELS[TITLE_CODE], prop, parts[3])
-        elif name == "TITLE":
-            Add(TITLE_CODE, CODE_LABELS[TITLE_CODE], prop, values.Text(prop.value))
-        elif name == "TEL":
-            code, label = PhoneCode(prop, groupLabels)
-            Add(code, label, prop, PhoneNumber(values.Text(prop.value)))
-        elif name == "EMAIL":
-            Keep("e-mail", prop, values.Text(prop.value))
-        elif name == "ORG":
-            parts = values.Parts(prop.value, 1)
-            Keep("company", prop, parts[0])
-            Keep("department", prop, " ".join(p for p in parts[1:] if p))
-        elif name == "ADR":
-            Keep("address", prop, JoinedAddress(values.Parts(prop.value, 7)))
-        elif name == "NOTE":
-            Add(NOTES_CODE, CODE_LABELS[NOTES_CODE], prop, values.Text(prop.value))
-        elif name not in STRUCTURE:
-            left.append(prop)
-    leftNames = [p.name for p in left if not (p.name == "X-ABLABEL" and p.group in numberGroups)]
-    return entries, leftNames
-
-
 # From the file's bytes to properties. The bytes are unfolded before any of
 # them is decoded, so a character cut by a fold comes out whole, and each
 # value is decoded in its own character set (its CHARSET, else the file's);
 # the escapes are resolved in the decoded text only, so the trail byte 5C of
 # a Shift_JIS, GBK or Big5 character is never taken for a backslash.
-
-# Properties whose values go into the record file. A line that names one of
-# them but cannot be read stops the build, as its value would be lost; any
-# other such line is left out with a warning.
-VALUE_PROPERTIES = {"FN", "N", "TITLE", "TEL", "EMAIL", "ORG", "ADR", "NOTE"}
-# The values the mapping reads; the rest are left out unread, so bytes in
-# them that do not decode stop nothing.
-READ_PROPERTIES = VALUE_PROPERTIES | {"VERSION", "X-ABLABEL"}
 
 # Exporters write the older name for what Windows extended (GBK under GB2312,
 # Microsoft's forms of Shift_JIS, Big5 and EUC-KR, Windows-1252's euro under
@@ -302,6 +155,12 @@ CHARSET_SUPERSETS = {"gb2312": "gbk", "shift_jis": "cp932", "big5": "cp950", "eu
 LIKELY_CHARSETS = (("gbk", "GBK"), ("cp1252", "Windows-1252"))
 ENCODING_WORDS = {"QUOTED-PRINTABLE", "BASE64", "8BIT", "7BIT"}
 BASE64_LINE = re.compile(rb"[ \t]*[A-Za-z0-9+/=]+[ \t]*")
+
+
+# The exit status of a run that stopped at a refusal (its last line).
+REFUSED = 3
+# Properties whose value has components separated by ";".
+STRUCTURED = {"N", "ADR", "ORG"}
 
 
 class UnreadableValue(Exception):
@@ -320,6 +179,7 @@ class Property:
         self.raw = raw
         self.lineNumber = lineNumber
         self.value = None
+        self.version = "3.0"  # the card's, set when the card is read
 
     def Encoding(self):
         return next((e.upper() for e in self.params.get("ENCODING", []) if e.upper() in ENCODING_WORDS), "")
@@ -522,44 +382,49 @@ def UndeclaredComplaint(data, place):
             "them" % (place, readsAs))
 
 
-def CardName(children, version, decoding):
-    """The card's name for messages (FN, else N), read leniently; empty when it does not read."""
-    values = Values(version)
-    for wanted in ("FN", "N"):
-        for prop in children:
-            if prop.name != wanted:
-                continue
-            text = decoding.Text(prop, version, lenient=True)
-            name = values.Text(text) if wanted == "FN" else JoinedName(values.Parts(text, 5))
-            if name.strip() and "\ufffd" not in name:
-                return name.strip()
-    return ""
+def NamingProps(children, decoding):
+    """The card's FN and N with their values read leniently, for recfile to
+    name the card in a message."""
+    version = VersionOf(children)
+    props = [p for p in children if p.name in ("FN", "N")]
+    for prop in props:
+        prop.value = decoding.Text(prop, version, lenient=True)
+        prop.version = version
+    return props
 
 
 def VersionOf(children):
     return next((c.raw.decode("latin-1").strip() for c in children if c.name == "VERSION"), "3.0")
 
 
-def DecodeCard(index, children, skipped, decoding):
-    """Sets the text of every property the mapping reads and returns the
+def DecodeCard(index, children, skipped, decoding, reading):
+    """Sets the text of every property whose value is read and returns the
     warnings about the card's lines left out; a value that does not decode
     raises CardError naming its line and card."""
     version = VersionOf(children)
-    name = CardName(children, version, decoding)
     for prop in children:
-        if prop.name in READ_PROPERTIES:
+        prop.version = version
+        if prop.name in reading.values or prop.name in reading.lenient:
             try:
-                # A label only chooses a number's kind; it need not read perfectly.
-                prop.value = decoding.Text(prop, version, lenient=prop.name == "X-ABLABEL")
+                prop.value = decoding.Text(prop, version, lenient=prop.name in reading.lenient)
             except UnreadableValue as error:
-                raise CardError(prop.lineNumber, str(error), index, name, PropertyText(prop))
+                raise CardError(prop.lineNumber, str(error), index, NamingProps(children, decoding),
+                                PropertyText(prop))
     return [CardError(line, "cannot read \"%s\" as a property (NAME, parameters, \":\", value); the line is "
-                      "left out" % written, index, name) for line, written in skipped]
+                      "left out" % written, index) for line, written in skipped]
 
 
-def ReadSource(source, charset=None, replace=False, warnings=None):
-    """The cards of one file, each with the line of its BEGIN; the lines left
-    out are added to `warnings` (CardError each)."""
+class Reading:
+    """Which properties' values are read: `values` strictly, `lenient` with
+    bytes that do not decode as U+FFFD."""
+
+    def __init__(self, values=(), lenient=()):
+        self.values = set(values)
+        self.lenient = set(lenient)
+
+
+def ReadSource(source, reading, charset=None, replace=False):
+    """(line of BEGIN, properties, warnings about lines left out) per card of one file."""
     try:
         if source == "-":
             raw = sys.stdin.buffer.read()
@@ -573,15 +438,12 @@ def ReadSource(source, charset=None, replace=False, warnings=None):
         raise CardError(None, "holds no vCard (no BEGIN:VCARD line); give a vCard file (.vcf)")
     decoding = Decoding(charset, replace, unicodeFile)
     cards = []
-    for index, (begin, children, skipped) in enumerate(SplitCards(raw, decoding)):
-        cardWarnings = DecodeCard(index, children, skipped, decoding)
-        if warnings is not None:
-            warnings.extend(cardWarnings)
-        cards.append((begin, EntriesOfCard(children)))
+    for index, (begin, children, skipped) in enumerate(SplitCards(raw, decoding, reading)):
+        cards.append((begin, children, DecodeCard(index, children, skipped, decoding, reading)))
     return cards
 
 
-def SplitCards(raw, decoding):
+def SplitCards(raw, decoding, reading):
     """(line of BEGIN, properties, lines left out) per card. Cards nested in
     a card (a 2.1 AGENT) are passed over."""
     cards = []
@@ -590,7 +452,7 @@ def SplitCards(raw, decoding):
     def Refuse(number, message):
         if begin is None:
             raise CardError(number, message)
-        raise CardError(number, message, len(cards), CardName(children, VersionOf(children), decoding))
+        raise CardError(number, message, len(cards), NamingProps(children, decoding))
 
     for number, data in LogicalLines(raw):
         prop = ParseProperty(data, number)
@@ -599,7 +461,7 @@ def SplitCards(raw, decoding):
             if begin is None:
                 Refuse(number, "\"%s\" outside a card (no BEGIN:VCARD before it); remove the line, or the file is "
                        "joined from pieces that lost a card's start" % data.decode("utf-8", "replace")[:60])
-            if not nested and written.split(".")[-1].upper() in VALUE_PROPERTIES | STRUCTURE:
+            if not nested and written.split(".")[-1].upper() in reading.values | STRUCTURE:
                 Refuse(number, "\"%s\" cannot be read as a property (NAME, parameters, \":\", value); correct the "
                        "line, or its value is lost" % data.decode("utf-8", "replace")[:60])
             skipped.append((number, written))
@@ -640,18 +502,35 @@ def Escaped(text):
     return str(text).replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
 
 
+def PropLine(prop):
+    fields = ["prop", str(prop.lineNumber or 0), prop.group or "", prop.name, ",".join(sorted(TypesOf(prop))),
+              PropertyText(prop)]
+    if prop.value is not None:
+        values = Values(prop.version)
+        fields += values.Parts(prop.value) if prop.name in STRUCTURED else [values.Text(prop.value)]
+    return "\t".join(Escaped(f) for f in fields)
+
+
+def CardLines(shown, begin, number, props):
+    return ["\t".join(["card", Escaped(shown), str(begin or 0), str(number)])] + [PropLine(p) for p in props]
+
+
 def main(argv):
-    fieldsOnly, charset, replace = False, None, False
+    charset, replace, reading = None, False, Reading()
     args = list(argv)
-    while args and args[0] in ("--fields", "--charset", "--replace"):
+    while args and args[0] in ("--values", "--lenient", "--charset", "--replace"):
         option = args.pop(0)
+        if option == "--replace":
+            replace = True
+            continue
+        if not args:
+            sys.stderr.write(__doc__)
+            return 64
+        value = args.pop(0)
         if option == "--charset":
-            if not args:
-                sys.stderr.write(__doc__)
-                return 64
-            charset = args.pop(0)
-        fieldsOnly = fieldsOnly or option == "--fields"
-        replace = replace or option == "--replace"
+            charset = value
+        else:
+            (reading.values if option == "--values" else reading.lenient).update(n for n in value.split(",") if n)
     sources = args
     if not sources:
         sys.stderr.write(__doc__)
@@ -664,34 +543,28 @@ def main(argv):
             sys.stderr.write("recfile: --charset %s: %s\n" % (charset, reason))
             return 64
     out = []
-    leftCounts = collections.Counter()
     number = 0
+    status = 0
     for source in sources:
         shown = "(standard input)" if source == "-" else source
-        warnings = []
         try:
-            cards = ReadSource(source, charset, replace, warnings)
+            cards = ReadSource(source, reading, charset, replace)
         except CardError as error:
-            sys.stderr.write("recfile: %s: %s\n" % (error.Where(shown, number + 1), error))
-            return 1
-        for warning in warnings:
-            sys.stderr.write("recfile: %s: %s\n" % (warning.Where(shown, number + 1), warning))
-        for begin, (entries, leftNames) in cards:
+            card = 0
+            if error.card is not None:
+                card = number + 1 + error.card
+                out += CardLines(shown, 0, card, error.namingProps)
+            out.append("\t".join(["refusal", Escaped(shown), str(error.line or 0), str(card), Escaped(error.prop),
+                                   Escaped(error)]))
+            status = REFUSED
+            break
+        for begin, children, warnings in cards:
             number += 1
-            leftCounts.update(leftNames)
-            if not fieldsOnly:
-                out.append("\t".join(["card", Escaped(shown), str(begin or 0), str(number)]))
-            for code, label, line, prop, value in entries:
-                if fieldsOnly:
-                    out.append("\t".join([str(number), code, Escaped(value)]))
-                else:
-                    out.append("\t".join(["entry", code, Escaped(label), str(line or 0), Escaped(prop),
-                                          Escaped(value)]))
-    if not fieldsOnly:
-        for name, count in sorted(leftCounts.items()):
-            out.append("\t".join(["left", Escaped(name), str(count)]))
+            out += CardLines(shown, begin, number, children)
+            for warning in warnings:
+                out.append("\t".join(["note", Escaped(shown), str(warning.line or 0), str(number), Escaped(warning)]))
     sys.stdout.buffer.write(("\n".join(out) + "\n" if out else "").encode("utf-8"))
-    return 0
+    return status
 
 
 if __name__ == "__main__":
