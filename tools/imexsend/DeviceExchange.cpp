@@ -67,8 +67,7 @@ bool DeviceExchange::DiscardInput()
     return true;
 }
 
-bool DeviceExchange::WriteAll(const uint8_t* data, size_t length, Clock::time_point deadline,
-                              ExchangeOutcome& outcome)
+bool DeviceExchange::WriteAll(const uint8_t* data, size_t length, Clock::time_point deadline, ExchangeOutcome& outcome)
 {
     size_t done = 0;
     while (done < length) {
@@ -78,7 +77,8 @@ bool DeviceExchange::WriteAll(const uint8_t* data, size_t length, Clock::time_po
         }
         const ssize_t n = write(fd_, data + done, length - done);
         if (n > 0) {
-            if (trace_ != nullptr) trace_->Feed(LineDirection::TO_DEVICE, data + done, static_cast<size_t>(n), UtcTimestamp());
+            if (trace_ != nullptr)
+                trace_->Feed(LineDirection::TO_DEVICE, data + done, static_cast<size_t>(n), UtcTimestamp());
             done += static_cast<size_t>(n);
             continue;
         }
@@ -111,7 +111,8 @@ bool DeviceExchange::ReadSome(uint8_t* buffer, size_t capacity, Clock::time_poin
     }
     // A tty whose device is gone reads as the end of the file, or fails.
     const bool quiet = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-    if (n == 0 || (p.revents & (POLLHUP | POLLERR)) != 0) return Lost("the line hung up", quiet || n == 0 ? 0 : errno, outcome);
+    if (n == 0 || (p.revents & (POLLHUP | POLLERR)) != 0)
+        return Lost("the line hung up", quiet || n == 0 ? 0 : errno, outcome);
     if (quiet) return true;
     return Lost("reading the line failed", errno, outcome);
 }

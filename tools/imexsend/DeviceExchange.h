@@ -32,8 +32,7 @@ public:
 
     // One request of `length` bytes. On REPLIED the reply's payload is in
     // `reply` (FRAME_BUFFER_SIZE bytes) and its length in `replyLength`.
-    ExchangeOutcome Run(const uint8_t* request, size_t length, uint32_t timeoutMs, uint8_t* reply,
-                        size_t& replyLength);
+    ExchangeOutcome Run(const uint8_t* request, size_t length, uint32_t timeoutMs, uint8_t* reply, size_t& replyLength);
 
     const std::string& lostReason() const { return lostReason_; }
     // Shows what the trace still holds back (bytes outside frames).
@@ -46,8 +45,7 @@ private:
     bool DiscardInput();
     bool WriteAll(const uint8_t* data, size_t length, Clock::time_point deadline, ExchangeOutcome& outcome);
     // Waits until `deadline` for bytes; 0 bytes and true on a quiet line.
-    bool ReadSome(uint8_t* buffer, size_t capacity, Clock::time_point deadline, size_t& got,
-                  ExchangeOutcome& outcome);
+    bool ReadSome(uint8_t* buffer, size_t capacity, Clock::time_point deadline, size_t& got, ExchangeOutcome& outcome);
     bool Lost(const std::string& what, int error, ExchangeOutcome& outcome);
 
     int fd_;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "PortCheck.h"
 #include "PortSender.h"
 #include "ProgressBoard.h"
 #include "RecordBook.h"
@@ -50,6 +51,11 @@ int main(int argc, char** argv)
     if (options.version) {
         std::printf("imexsend %s\n", IMEX_VERSION);
         return 0;
+    }
+    if (!options.checkPort.empty()) {
+        if (CheckPort(options.checkPort, error)) return EXIT_ALL_STORED;
+        std::fprintf(stderr, "imexsend: %s\n", error.c_str());
+        return EXIT_PORT;
     }
 
     RecordBook book;

@@ -34,7 +34,12 @@ std::string RecordList(const std::set<int32_t>& records)
 
 PortSender::PortSender(std::string port, std::string label, size_t row, const RecordBook& book, ProgressBoard& board,
                        TraceWriter& trace, const std::atomic<bool>& stop)
-    : port_(std::move(port)), label_(std::move(label)), row_(row), book_(book), board_(board), trace_(trace),
+    : port_(std::move(port)),
+      label_(std::move(label)),
+      row_(row),
+      book_(book),
+      board_(board),
+      trace_(trace),
       stop_(stop)
 {
 }
@@ -131,8 +136,9 @@ int PortSender::SendRecords(DeviceExchange& exchange)
         } else if (outcome == ExchangeOutcome::TIMED_OUT) {
             lineFaults.insert(record.number);
             ++progress.lineFaults;
-            Print(name + ": " + (length == 0 ? "too long for one frame, not sent" : "no answer within " +
-                                                  std::to_string(RECORD_TIMEOUT_MS / 1000) + " s") +
+            Print(name + ": " +
+                  (length == 0 ? "too long for one frame, not sent"
+                               : "no answer within " + std::to_string(RECORD_TIMEOUT_MS / 1000) + " s") +
                   " (line fault)");
         } else {
             // The line is gone (or we are told to stop): no record from

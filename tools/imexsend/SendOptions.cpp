@@ -6,7 +6,7 @@
 
 const char* const SEND_USAGE =
     "usage: imexsend [--only LIST] [--trace FILE [--json]] [--quiet] PORT[,PORT...] RECORDFILE\n"
-    "       imexsend --help | --version\n"
+    "       imexsend --check-port PORT | --help | --version\n"
     "Sends the records of RECORDFILE to the handheld on the serial line PORT (e.g. /dev/ttyUSB0),\n"
     "opened raw at 57600 8N1 and locked, as imex.dll sends them on COM1: the probe, the information\n"
     "request, then each record, one outcome each (stored, refused, line fault). Several PORTs,\n"
@@ -17,6 +17,8 @@ const char* const SEND_USAGE =
     "  --trace FILE   also write what went over the line, frame by frame (as pdatap shows it)\n"
     "  --json         the trace as JSON lines\n"
     "  --quiet        no progress line, even on a terminal\n"
+    "  --check-port PORT  only check that PORT can be used (exists, a serial line, readable and\n"
+    "                 writable, held by no other program), and say why not; nothing is sent\n"
     "Exit status: 0 every record stored on every port; else that of the first port that did not\n"
     "store them all: 2 RECORDFILE cannot be opened; 3 it is not a valid record file; 4 no memory for\n"
     "its table; 7 no device answered; 8 the device refused records; 9 records failed on the line\n"
@@ -92,7 +94,8 @@ bool ParseRecordList(const std::string& text, int32_t recordCount, std::set<int3
         SkipSpaces(text, at);
         if (!good || (at < text.size() && text[at] != ',')) {
             const size_t partEnd = text.find(',', partStart);
-            error = "--only: \"" + text.substr(partStart, partEnd == std::string::npos ? partEnd : partEnd - partStart) +
+            error = "--only: \"" +
+                    text.substr(partStart, partEnd == std::string::npos ? partEnd : partEnd - partStart) +
                     "\" is not a record number (from 1) nor a range of them (10-20)";
             return false;
         }
@@ -117,9 +120,9 @@ bool ParseSendOptions(int argc, char** argv, SendOptions& o, std::string& error)
             arguments.push_back(arg);
         } else if (arg == "--") {
             optionsEnd = true;
-        } else if (arg == "--only" || arg == "--trace") {
+        } else if (arg == "--only" || arg == "--trace" || arg == "--check-port") {
             if (!NeedsValue(k, argc, argv, arg, error)) return false;
-            (arg == "--only" ? o.onlyText : o.tracePath) = argv[++k];
+            (arg == "--only" ? o.onlyText : arg == "--trace" ? o.tracePath : o.checkPort) = argv[++k];
         } else if (arg == "--json") {
             o.json = true;
         } else if (arg == "--quiet") {
@@ -134,6 +137,11 @@ bool ParseSendOptions(int argc, char** argv, SendOptions& o, std::string& error)
         }
     }
     if (o.help || o.version) return true;
+    if (!o.checkPort.empty()) {
+        if (arguments.empty()) return true;
+        error = "--check-port takes no other argument, not " + arguments[0];
+        return false;
+    }
     if (arguments.size() != 2) {
         error = arguments.size() < 2 ? "give a PORT and a RECORDFILE" : "one RECORDFILE at a time, not " + arguments[2];
         return false;

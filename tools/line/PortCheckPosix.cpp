@@ -154,16 +154,18 @@ bool CheckPort(const std::string& path, std::string& error)
         const std::string user = UserName();
         const std::string group = GroupName(st.st_gid);
         return Fail(error, "you (" + user + ") may not read and write " + path + " (" + ModeText(st) +
-                               "): add yourself to the group " + group + " (sudo usermod -aG " + group + " " +
-                               user + "), then log in again");
+                               "): add yourself to the group " + group + " (sudo usermod -aG " + group + " " + user +
+                               "), then log in again");
     }
     // Opened as the transfer opens it: without waiting for a carrier.
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         const int cause = errno;
         if (cause == EBUSY)
-            return Fail(error, path + " is held exclusively by another program (ModemManager does that: sudo "
-                                      "systemctl stop ModemManager): " + std::strerror(cause));
+            return Fail(error, path +
+                                   " is held exclusively by another program (ModemManager does that: sudo "
+                                   "systemctl stop ModemManager): " +
+                                   std::strerror(cause));
         return Fail(error, path + " cannot be used as a serial line: " + std::strerror(cause));
     }
     termios settings{};
