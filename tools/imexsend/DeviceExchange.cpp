@@ -117,6 +117,23 @@ bool DeviceExchange::ReadSome(uint8_t* buffer, size_t capacity, Clock::time_poin
     return Lost("reading the line failed", errno, outcome);
 }
 
+bool DeviceExchange::Settle(uint32_t ms, ExchangeOutcome& outcome)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    uint8_t buffer[READ_CHUNK];
+    while (Clock::now() < deadline) {
+        if (stop_.load()) {
+            outcome = ExchangeOutcome::INTERRUPTED;
+            return false;
+        }
+        size_t got = 0;
+        if (!ReadSome(buffer, sizeof buffer, deadline, got, outcome)) return false;
+        if (got > 0 && trace_ != nullptr) trace_->Feed(LineDirection::TO_HOST, buffer, got, UtcTimestamp());
+    }
+    FlushTrace(false);
+    return true;
+}
+
 ExchangeOutcome DeviceExchange::Run(const uint8_t* request, size_t length, uint32_t timeoutMs, uint8_t* reply,
                                     size_t& replyLength)
 {

@@ -34,6 +34,11 @@ public:
     // `reply` (FRAME_BUFFER_SIZE bytes) and its length in `replyLength`.
     ExchangeOutcome Run(const uint8_t* request, size_t length, uint32_t timeoutMs, uint8_t* reply, size_t& replyLength);
 
+    // Reads and drops what arrives for `ms`: after a request that timed out,
+    // its late reply must not be taken for the next request's. False when
+    // the line is lost or the stop flag is raised meanwhile.
+    bool Settle(uint32_t ms, ExchangeOutcome& outcome);
+
     const std::string& lostReason() const { return lostReason_; }
     // Shows what the trace still holds back (bytes outside frames).
     void FlushTrace(bool ending);

@@ -18,6 +18,12 @@
 
 namespace {
 
+// After a record that got no answer in time, the line is listened to this
+// long before the next record goes out: replies carry no sequence number, so
+// a reply that comes late would otherwise answer the next record. (The DLL's
+// line-fault message box gives the same pause while someone reads it.)
+constexpr uint32_t LATE_REPLY_WAIT_MS = 3000;
+
 std::string RecordList(const std::set<int32_t>& records)
 {
     if (records.empty()) return std::string();
@@ -104,6 +110,20 @@ int PortSender::Connect(DeviceExchange& exchange)
     return EXIT_ALL_STORED;
 }
 
+void PortSender::LoseRest(const std::vector<BookRecord>& records, size_t first, std::set<int32_t>& lineFaults,
+                          PortProgress& progress, bool interrupted, const DeviceExchange& exchange)
+{
+    // The line is gone (or we are told to stop): no record from here on
+    // was answered.
+    for (size_t rest = first; rest < records.size(); ++rest)
+        lineFaults.insert(records[rest].number);
+    progress.lineFaults += static_cast<int32_t>(records.size() - first);
+    const std::string name = "record " + std::to_string(records[first].number);
+    Print((interrupted ? "interrupted before " + name + " was answered"
+                       : "the line was lost before " + name + " was answered (" + exchange.lostReason() + ")") +
+          "; the records not answered count as line faults");
+}
+
 int PortSender::SendRecords(DeviceExchange& exchange)
 {
     static thread_local uint8_t request[FRAME_BUFFER_SIZE];
@@ -114,25 +134,25 @@ int PortSender::SendRecords(DeviceExchange& exchange)
     PortProgress progress;
     progress.total = static_cast<int32_t>(records.size());
     const auto started = std::chrono::steady_clock::now();
-    bool interrupted = false;
+    ExchangeOutcome outcome = ExchangeOutcome::REPLIED;
     for (size_t k = 0; k < records.size(); ++k) {
         const BookRecord& record = records[k];
-        const size_t length = BuildRecordRequest(request, RECORD_FLAG, static_cast<uint16_t>(record.payload.size()),
-                                                 record.payload.data());
-        size_t replyLength = 0;
-        // A record too long for one frame is never sent, as the DLL never sends it.
-        const ExchangeOutcome outcome = length == 0 || record.payload.size() > MAX_RECORD_DATA
-                                            ? ExchangeOutcome::TIMED_OUT
-                                            : exchange.Run(request, length, RECORD_TIMEOUT_MS, reply, replyLength);
         const std::string name = "record " + std::to_string(record.number);
-        if (outcome == ExchangeOutcome::REPLIED) {
-            if (ReadRecordStatus(reply, replyLength) == RECORD_REFUSED) {
-                refused.insert(record.number);
-                ++progress.refused;
-                Print(name + ": refused by the device");
-            } else {
-                ++progress.stored;
-            }
+        // A record too long for one frame is never sent, as the DLL never sends it.
+        const size_t length =
+            record.payload.size() > MAX_RECORD_DATA
+                ? 0
+                : BuildRecordRequest(request, RECORD_FLAG, static_cast<uint16_t>(record.payload.size()),
+                                     record.payload.data());
+        size_t replyLength = 0;
+        outcome = length == 0 ? ExchangeOutcome::TIMED_OUT
+                              : exchange.Run(request, length, RECORD_TIMEOUT_MS, reply, replyLength);
+        if (outcome == ExchangeOutcome::REPLIED && ReadRecordStatus(reply, replyLength) != RECORD_REFUSED) {
+            ++progress.stored;
+        } else if (outcome == ExchangeOutcome::REPLIED) {
+            refused.insert(record.number);
+            ++progress.refused;
+            Print(name + ": refused by the device");
         } else if (outcome == ExchangeOutcome::TIMED_OUT) {
             lineFaults.insert(record.number);
             ++progress.lineFaults;
@@ -140,23 +160,17 @@ int PortSender::SendRecords(DeviceExchange& exchange)
                   (length == 0 ? "too long for one frame, not sent"
                                : "no answer within " + std::to_string(RECORD_TIMEOUT_MS / 1000) + " s") +
                   " (line fault)");
-        } else {
-            // The line is gone (or we are told to stop): no record from
-            // here on was answered.
-            for (size_t rest = k; rest < records.size(); ++rest)
-                lineFaults.insert(records[rest].number);
-            progress.lineFaults += static_cast<int32_t>(records.size() - k);
-            interrupted = outcome == ExchangeOutcome::INTERRUPTED;
-            Print((interrupted ? "interrupted during " + name
-                               : "the line was lost during " + name + " (" + exchange.lostReason() + ")") +
-                  "; the records not answered count as line faults");
+            if (length != 0 && k + 1 < records.size() && !exchange.Settle(LATE_REPLY_WAIT_MS, outcome)) ++k;
+        }
+        if (outcome == ExchangeOutcome::LINE_LOST || outcome == ExchangeOutcome::INTERRUPTED) {
+            LoseRest(records, k, lineFaults, progress, outcome == ExchangeOutcome::INTERRUPTED, exchange);
             board_.Update(row_, progress, started);
             break;
         }
         board_.Update(row_, progress, started);
     }
     Print(SummaryText(progress.total, refused, lineFaults));
-    if (interrupted) return EXIT_INTERRUPTED;
+    if (outcome == ExchangeOutcome::INTERRUPTED) return EXIT_INTERRUPTED;
     if (!refused.empty()) return EXIT_RECORDS_REFUSED;
     if (!lineFaults.empty()) return EXIT_RECORDS_LOST;
     return EXIT_ALL_STORED;

@@ -8,8 +8,12 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
+class DeviceExchange;
 class ProgressBoard;
+struct BookRecord;
+struct PortProgress;
 class RecordBook;
 class TraceWriter;
 
@@ -29,8 +33,11 @@ public:
 
 private:
     // Probe and information request; EXIT_ALL_STORED once connected.
-    int Connect(class DeviceExchange& exchange);
+    int Connect(DeviceExchange& exchange);
     int SendRecords(DeviceExchange& exchange);
+    // Counts the records from `first` on as line faults and says why.
+    void LoseRest(const std::vector<BookRecord>& records, size_t first, std::set<int32_t>& lineFaults,
+                  PortProgress& progress, bool interrupted, const DeviceExchange& exchange);
     void Print(const std::string& line);
 
     std::string port_;
