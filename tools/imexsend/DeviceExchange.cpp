@@ -1,6 +1,7 @@
 #include "DeviceExchange.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "DeviceMessages.h"
+#include "LineSettings.h"
 #include "LineTrace.h"
 #include "RecordLog.h"
 
@@ -17,6 +19,10 @@ namespace {
 // The longest single wait, so a stop request is seen soon.
 constexpr int WAIT_SLICE_MS = 100;
 constexpr size_t READ_CHUNK = 512;
+// The line counts as quiet after two bytes' time without a byte.
+constexpr long QUIET_NS = 2L * 1000000000L / LINE_BYTES_PER_SECOND;
+// A line that never falls quiet (noise) holds the request up no longer.
+constexpr auto MAX_QUIET_WAIT = std::chrono::milliseconds(100);
 
 int SliceUntil(std::chrono::steady_clock::time_point deadline)
 {
@@ -48,20 +54,29 @@ void DeviceExchange::FlushTrace(bool ending)
 
 bool DeviceExchange::DiscardInput()
 {
-    // Read first, so the trace shows what is dropped; the flush then takes
-    // what the driver still holds.
+    // Waits for the line to fall quiet, then drops what came: a reply sent
+    // twice, or one nobody asked for, follows the reply before it within a
+    // byte or two of line time, and would otherwise answer this request.
+    // What is dropped is read first, so the trace shows it.
+    const Clock::time_point giveUp = Clock::now() + MAX_QUIET_WAIT;
     uint8_t buffer[READ_CHUNK];
+    ExchangeOutcome unused;
     for (;;) {
         const ssize_t n = read(fd_, buffer, sizeof buffer);
         if (n > 0) {
             if (trace_ != nullptr) trace_->Feed(LineDirection::TO_HOST, buffer, static_cast<size_t>(n), UtcTimestamp());
             continue;
         }
-        ExchangeOutcome unused;
         if (n == 0) return Lost("the line hung up", 0, unused);
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return Lost("reading the line failed", errno, unused);
-        break;
+        if (Clock::now() >= giveUp) break;
+        pollfd p{fd_, POLLIN, 0};
+        const timespec quiet{0, QUIET_NS};
+        const int ready = ppoll(&p, 1, &quiet, nullptr);
+        if (ready == 0) break;
+        if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0)
+            return Lost("the line hung up", 0, unused);
     }
     tcflush(fd_, TCIFLUSH);
     return true;
