@@ -157,16 +157,25 @@ fi
 imexsend="$native_build/tools/imexsend/imexsend"
 recfile="$native_build/tools/recfile/recfile"
 pdatap="$native_build/tools/pdatap/pdatap"
-tools=("$imexsend")
-if [ ${#vcards[@]} -gt 0 ]; then tools+=("$recfile"); fi
+imexhost="$repo/build/${preset:-windows}/bin/imexhost.exe"
+require() {
+    local tool
+    for tool in "$@"; do
+        [ -e "$tool" ] || { say "no $tool: build it first (without --no-build)" >&2; exit $EXIT_PREPARE; }
+    done
+}
+require "$imexsend"
+if [ ${#vcards[@]} -gt 0 ]; then require "$recfile"; fi
 if [ -n "$dll" ]; then
-    imexhost="$repo/build/$preset/bin/imexhost.exe"
-    tools+=("$imexhost")
-    if [ -n "$trace" ]; then tools+=("$pdatap"); fi
+    # The port, before anything starts: a wrong name, a missing permission or
+    # another program on the line would otherwise all end as "no device answered".
+    if ! port_error=$("$imexsend" --check-port "$port" 2>&1); then
+        say "${port_error#imexsend: }" >&2
+        exit $EXIT_PORT
+    fi
+    require "$imexhost"
+    if [ -n "$trace" ]; then require "$pdatap"; fi
 fi
-for tool in "${tools[@]}"; do
-    [ -e "$tool" ] || { say "no $tool: build it first (without --no-build)" >&2; exit $EXIT_PREPARE; }
-done
 
 if [ ${#vcards[@]} -gt 0 ]; then
     record_file="$work/book.rec"
@@ -190,12 +199,6 @@ if [ -z "$dll" ]; then
     exec "$imexsend" "${send_args[@]}" -- "$port" "$record_file"
 fi
 
-# The port, before anything starts: a wrong name, a missing permission or
-# another program on the line would otherwise all end as "no device answered".
-if ! port_error=$("$imexsend" --check-port "$port" 2>&1); then
-    say "${port_error#imexsend: }" >&2
-    exit $EXIT_PORT
-fi
 port_real=$(realpath "$port")
 
 source tests/wine/wineenv.sh
