@@ -23,6 +23,8 @@ PACKAGES=(
     googletest libgtest-dev libbenchmark-dev python3 file procps util-linux
     # the house style of the C and C++ sources (scripts/format.sh)
     clang-format
+    # scripts/send.sh names the programs that hold a serial line (fuser)
+    psmisc
     # recfile build --vcard parses vCards with it
     python3-vobject
     # the Windows cross-builds (posix thread model: GoogleTest needs std::thread)

@@ -43,8 +43,9 @@ void RecordBook::Keep(const std::set<int32_t>& numbers)
 
 uint64_t RecordBook::WireBytes() const
 {
-    static uint8_t message[FRAME_BUFFER_SIZE];
-    static uint8_t frame[STUFFED_FRAME_SIZE];
+    // Every port's thread asks: the work areas are its own.
+    uint8_t message[FRAME_BUFFER_SIZE];
+    uint8_t frame[STUFFED_FRAME_SIZE];
     uint64_t total = 0;
     for (const BookRecord& record : records_) {
         const size_t length = BuildRecordRequest(message, RECORD_FLAG, static_cast<uint16_t>(record.payload.size()),
