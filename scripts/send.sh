@@ -143,7 +143,8 @@ if [ -n "$build" ]; then
     say "setting up and building (log: $prepare_log)"
     if [ -n "$dll" ]; then setup=(bash scripts/setup.sh); else setup=(bash scripts/setup.sh --native); fi
     if ! { "${setup[@]}" &&
-           cmake -S . -B "$native_build" --preset tools &&
+           # A build named by IMEX_NATIVE_BUILD keeps its own settings.
+           { [ -n "${IMEX_NATIVE_BUILD:-}" ] || cmake --preset tools; } &&
            cmake --build "$native_build" -j2 --target imexsend recfile recfile_reader ${dll:+pdatap} &&
            if [ -n "$dll" ]; then
                cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target imex imexhost
