@@ -42,14 +42,20 @@ imex_commit_time() {
     printf '%s\n' "$time"
 }
 
-# Where each built tool is: the native build's programs (a caller may point
-# one elsewhere through its variable).
-IMEX_NATIVE_BUILD="$IMEX_REPO/build/native"
-: "${IMEX_PDASIM:=$IMEX_NATIVE_BUILD/tools/pdasim/pdasim}"
-: "${IMEX_PDATAP:=$IMEX_NATIVE_BUILD/tools/pdatap/pdatap}"
-: "${IMEX_RECFILE:=$IMEX_NATIVE_BUILD/tools/recfile/recfile}"
-IMEX_COMPAREBOOKS="$IMEX_NATIVE_BUILD/tools/recfile/comparebooks.py"
-export IMEX_PDASIM IMEX_PDATAP IMEX_RECFILE
+# Where each built tool is, in the native build folder IMEX_NATIVE_BUILD:
+# build/native unless the caller names another, or the one given (send.sh
+# uses build/tools, a build without tests). IMEX_PDASIM, where the caller
+# set it, points the simulator elsewhere (a test's own build).
+imex_native_tools() {
+    IMEX_NATIVE_BUILD=$(realpath -m "${1:-${IMEX_NATIVE_BUILD:-$IMEX_REPO/build/native}}")
+    IMEX_IMEXSEND="$IMEX_NATIVE_BUILD/tools/imexsend/imexsend"
+    IMEX_PDATAP="$IMEX_NATIVE_BUILD/tools/pdatap/pdatap"
+    IMEX_COMPAREBOOKS="$IMEX_NATIVE_BUILD/tools/recfile/comparebooks.py"
+    : "${IMEX_PDASIM:=$IMEX_NATIVE_BUILD/tools/pdasim/pdasim}"
+    IMEX_RECFILE="$IMEX_NATIVE_BUILD/tools/recfile/recfile"
+    export IMEX_PDASIM IMEX_RECFILE
+}
+imex_native_tools
 
 # Which Windows build runs the DLL here: the 32-bit product where this
 # machine runs 32-bit x86 programs, else the 64-bit build of the same

@@ -1,33 +1,44 @@
 #!/usr/bin/env bash
-# Sends an address book to a real handheld on a serial line, through the
-# real imex.dll under Wine: builds a record file from vCards, checks the
-# port, maps it as COM1 (COM2 stays unmapped), runs the transfer with
-# imexhost answering every message box, and ends with one line that says
-# what became of each record.
+# Sends an address book to real handhelds on serial lines: builds a record
+# file from vCards and sends it with the native sender imexsend (no Wine, no
+# display), or with --dll through the real imex.dll under Wine, with
+# imexhost answering every message box. Ends with one line per port that
+# says what became of each record.
 set -uo pipefail
+# Named by the caller, before scripts/common.sh gives it a default.
+native_named=${IMEX_NATIVE_BUILD:-}
 
-USAGE='usage: scripts/send.sh [--trace FILE [--json]] [--charset NAME] [--no-build] PORT FILE...
+USAGE='usage: scripts/send.sh [--only LIST] [--trace FILE [--json]] [--charset NAME] [--no-build] PORT[,PORT...] FILE...
+       scripts/send.sh --dll [--trace FILE [--json]] [--charset NAME] [--no-build] PORT FILE...
 
 Sends FILE (a record file, or one or more vCard files: *.vcf, *.vcard) to the
-handheld on the serial line PORT (e.g. /dev/ttyUSB0) with the real imex.dll
-under Wine: 32-bit where this machine runs 32-bit programs, else 64-bit
-(IMEX_WINE_ARCH=win32 or win64 chooses). Message boxes are answered and
-their texts shown; the last line says what became of the records:
+handheld on the serial line PORT (e.g. /dev/ttyUSB0) with the native sender
+imexsend, which does on the line what imex.dll does on COM1. Several PORTs,
+separated by commas (/dev/ttyUSB0,/dev/ttyUSB1), each get the whole book at the
+same time. The last line (per port, prefixed with the port when there are
+several) says what became of the records:
   N records: S stored, R refused (records i, j), F line faults (records k)
 
-  --trace FILE  also write what went over the line, frame by frame (pdatap)
+  --only LIST   only these records, numbered as the summary numbers them (2,4 or
+                10-20,31; a list the summary printed can be given back as it is)
+  --trace FILE  also write what went over the line, frame by frame
   --json        the trace as JSON lines
   --charset NAME  the character set of vCard text that declares none (e.g. gbk, as
                 Outlook and older phones write it); UTF-8 when not given
+  --dll         send with the real imex.dll under Wine instead (one PORT, no --only):
+                32-bit where this machine runs 32-bit programs, else 64-bit
+                (IMEX_WINE_ARCH=win32 or win64 chooses); installs Wine and the
+                cross-compilers on first use
   --no-build    use the tools as they are built (no setup, no build)
   --help        this text
 
-Exit status: 0 every record stored; 2 FILE cannot be read (or the record
-file cannot be opened); 3 FILE is refused (not a valid record file, or vCards
-that give no record file); 7 no device answered on PORT; 8 the device refused
+Exit status (of the first port, in the order given, that did not store every
+record): 0 every record stored; 2 FILE cannot be read (or the record file
+cannot be opened); 3 FILE is refused (not a valid record file, or vCards that
+give no record file); 7 no device answered on PORT; 8 the device refused
 records; 9 records failed on the line (none refused); 10 PORT cannot be used
-(missing, no serial line, no permission, held by another program);
-101 bad usage; 125 the tools or Wine could not be prepared.'
+(missing, no serial line, no permission, held by another program, or lost);
+101 bad usage; 125 the tools (or Wine) could not be prepared; 130 interrupted.'
 
 EXIT_CANNOT_READ=2
 EXIT_REFUSED_FILE=3
@@ -35,13 +46,15 @@ EXIT_NO_DEVICE=7
 EXIT_PORT=10
 EXIT_USAGE=101
 EXIT_PREPARE=125
+EXIT_INTERRUPTED=130
 
 say() { printf 'send: %s\n' "$*"; }
 usage_error() { say "$*" >&2; echo "(scripts/send.sh --help shows the usage)" >&2; exit $EXIT_USAGE; }
-port_error() { say "$*" >&2; exit $EXIT_PORT; }
 
 trace=""
 json=""
+only=""
+dll=""
 charset=()
 build=1
 args=()
@@ -52,9 +65,13 @@ while [ $# -gt 0 ]; do
             [ $# -ge 2 ] && [ -n "$2" ] || usage_error "--trace needs a file name"
             trace=$2; shift 2 ;;
         --json) json=1; shift ;;
+        --only)
+            [ $# -ge 2 ] && [ -n "$2" ] || usage_error "--only needs a list of record numbers"
+            only=$2; shift 2 ;;
         --charset)
             [ $# -ge 2 ] && [ -n "$2" ] || usage_error "--charset needs the name of a character set"
             charset=(--charset "$2"); shift 2 ;;
+        --dll) dll=1; shift ;;
         --no-build) build=""; shift ;;
         --) shift; args+=("$@"); break ;;
         -*) usage_error "unknown option $1" ;;
@@ -65,6 +82,10 @@ done
 [ -z "$json" ] || [ -n "$trace" ] || usage_error "--json goes with --trace FILE"
 port=${args[0]}
 inputs=("${args[@]:1}")
+if [ -n "$dll" ]; then
+    [[ "$port" != *,* ]] || usage_error "--dll takes one PORT, not $port"
+    [ -z "$only" ] || usage_error "--dll sends the whole file: --only goes without --dll"
+fi
 
 vcards=()
 record_file=""
@@ -91,94 +112,63 @@ if [ -n "$trace" ]; then
     [ -d "$(dirname "$trace")" ] || usage_error "--trace $trace: there is no folder $(dirname "$trace")"
 fi
 
-# The port, before anything starts: a wrong name, a missing permission or
-# another program on the line would otherwise all end as "no device answered".
-check_port() {
-    local real name lock pid holders=() comm err
-    [ -e "$port" ] ||
-        port_error "no such port: $port (ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists the serial lines there are)"
-    real=$(realpath "$port")
-    port_real=$real
-    [ -c "$real" ] || port_error "$port is not a serial line (a character device such as /dev/ttyUSB0)"
-    if [ ! -r "$real" ] || [ ! -w "$real" ]; then
-        local group
-        group=$(stat -L -c %G "$real")
-        port_error "you ($(id -un)) may not read and write $port ($(stat -L -c '%A %U:%G' "$real")): add yourself to" \
-            "the group $group (sudo usermod -aG $group $(id -un)), then log in again"
-    fi
-    # Opened without waiting for a carrier, as the transfer will open it.
-    if ! err=$(stty -F "$real" 2>&1 >/dev/null); then
-        case "$err" in
-            *busy*) port_error "$port is held exclusively by another program (ModemManager does that:" \
-                        "sudo systemctl stop ModemManager): $err" ;;
-            *) port_error "$port cannot be used as a serial line: $err" ;;
-        esac
-    fi
-    # The UUCP lock file that pdasim, pdatap, minicom and picocom take.
-    name=${real#/dev/}
-    lock="/run/lock/LCK..${name//\//_}"
-    if [ -r "$lock" ]; then
-        pid=$(tr -dc '0-9' < "$lock" | head -c 10)
-        if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-            comm=$(cat "/proc/$pid/comm" 2>/dev/null || echo "a program")
-            port_error "$port is in use: $comm (pid $pid) holds its lock file $lock"
-        fi
-    fi
-    for pid in $(fuser "$real" 2>/dev/null); do
-        comm=$(cat "/proc/$pid/comm" 2>/dev/null || echo "?")
-        holders+=("$comm (pid $pid)")
-        if [ "$comm" = ModemManager ]; then
-            modem_manager=1
-        fi
-    done
-    if [ ${#holders[@]} -gt 0 ]; then
-        if [ -n "${modem_manager:-}" ]; then
-            port_error "$port is held by another program: ${holders[*]}. ModemManager probes every new serial line" \
-                "for a modem: stop it while you send (sudo systemctl stop ModemManager), or tell it to leave this" \
-                "device alone (a udev rule setting ENV{ID_MM_DEVICE_IGNORE}=\"1\")"
-        fi
-        port_error "$port is held by another program: ${holders[*]}; end it first"
-    fi
-}
-check_port
+# The native tools' build: its own, without tests, so that sending needs
+# neither GoogleTest nor Wine. IMEX_NATIVE_BUILD names another (the tests
+# use the native build they belong to).
+source "$(dirname "$0")/common.sh"
+if [ -z "$native_named" ]; then imex_native_tools "$IMEX_REPO/build/tools"; fi
+native_build=$IMEX_NATIVE_BUILD
 
-cd "$(dirname "$0")/.." || exit $EXIT_PREPARE
-repo=$(pwd)
+cd "$IMEX_REPO" || exit $EXIT_PREPARE
+repo=$IMEX_REPO
 work="$repo/build/send"
 mkdir -p "$work" || exit $EXIT_PREPARE
 
-# The 32-bit DLL is the product; where this machine cannot run 32-bit
-# programs, the 64-bit build of the same sources stands in for it.
-if [ -z "${IMEX_WINE_ARCH:-}" ]; then
-    # (The probe of a machine without 32-bit support dies; the shell would report it.)
-    if bash scripts/runs-i386.sh 2>/dev/null; then IMEX_WINE_ARCH=win32; else IMEX_WINE_ARCH=win64; fi
+if [ -n "$dll" ]; then
+    imex_choose_windows_build 2>/dev/null || usage_error "IMEX_WINE_ARCH must be win32 or win64, not $IMEX_WINE_ARCH"
+    preset=$IMEX_WINDOWS_PRESET
+    say "using the ${IMEX_WINDOWS_BITS}-bit imex.dll (build/$preset)"
 fi
-case "$IMEX_WINE_ARCH" in
-    win32) preset=windows; bits=32 ;;
-    win64) preset=windows64; bits=64 ;;
-    *) usage_error "IMEX_WINE_ARCH must be win32 or win64, not $IMEX_WINE_ARCH" ;;
-esac
-export IMEX_WINE_ARCH
-say "using the ${bits}-bit imex.dll (build/$preset)"
 
 if [ -n "$build" ]; then
     prepare_log="$work/prepare.log"
     say "setting up and building (log: $prepare_log)"
-    if ! { bash scripts/setup.sh &&
-           cmake --preset native && cmake --build --preset native -j2 --target pdatap recfile &&
-           cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target imex imexhost
+    if [ -n "$dll" ]; then setup=(bash scripts/setup.sh); else setup=(bash scripts/setup.sh --native); fi
+    if ! { "${setup[@]}" &&
+           # A build named by IMEX_NATIVE_BUILD keeps its own settings.
+           { [ -n "${IMEX_NATIVE_BUILD:-}" ] || cmake --preset tools; } &&
+           cmake --build "$native_build" -j2 --target imexsend recfile recfile_reader ${dll:+pdatap} &&
+           if [ -n "$dll" ]; then
+               cmake --preset "$preset" && cmake --build --preset "$preset" -j2 --target imex imexhost
+           fi
          } >"$prepare_log" 2>&1; then
         tail -n 20 "$prepare_log" >&2
         say "setting up or building failed; the whole log is $prepare_log" >&2
         exit $EXIT_PREPARE
     fi
 fi
-imexhost="$repo/build/$preset/bin/imexhost.exe"
-recfile="$repo/build/native/tools/recfile/recfile"
-pdatap="$repo/build/native/tools/pdatap/pdatap"
-for tool in "$imexhost" "$recfile" ${trace:+"$pdatap"}; do
-    [ -e "$tool" ] || { say "no $tool: build it first (without --no-build)" >&2; exit $EXIT_PREPARE; }
-done
+imexsend=$IMEX_IMEXSEND
+recfile=$IMEX_RECFILE
+pdatap=$IMEX_PDATAP
+imexhost="$repo/build/${preset:-windows}/bin/imexhost.exe"
+require() {
+    local tool
+    for tool in "$@"; do
+        [ -e "$tool" ] || { say "no $tool: build it first (without --no-build)" >&2; exit $EXIT_PREPARE; }
+    done
+}
+require "$imexsend"
+if [ ${#vcards[@]} -gt 0 ]; then require "$recfile"; fi
+if [ -n "$dll" ]; then
+    # The port, before anything starts: a wrong name, a missing permission or
+    # another program on the line would otherwise all end as "no device answered".
+    if ! port_error=$("$imexsend" --check-port "$port" 2>&1); then
+        say "${port_error#imexsend: }" >&2
+        exit $EXIT_PORT
+    fi
+    require "$imexhost"
+    if [ -n "$trace" ]; then require "$pdatap"; fi
+fi
 
 if [ ${#vcards[@]} -gt 0 ]; then
     record_file="$work/book.rec"
@@ -188,6 +178,21 @@ if [ ${#vcards[@]} -gt 0 ]; then
         exit $EXIT_REFUSED_FILE
     fi
 fi
+
+if [ -z "$dll" ]; then
+    send_args=()
+    if [ -n "$only" ]; then send_args+=(--only "$only"); fi
+    if [ -n "$trace" ]; then
+        send_args+=(--trace "$trace" ${json:+--json})
+        say "wire trace: $trace"
+    fi
+    say "sending $record_file to the device on $port"
+    # The sender prints the outcomes and the summaries itself, and its exit
+    # status is this script's.
+    exec "$imexsend" "${send_args[@]}" -- "$port" "$record_file"
+fi
+
+port_real=$(realpath "$port")
 
 source tests/wine/wineenv.sh
 com1="$IMEX_WINE_PORTS/COM1"
@@ -203,7 +208,7 @@ finish() {
     if [ "$(readlink "$com1" 2>/dev/null)" = "$port_real" ]; then rm -f "$com1"; fi
 }
 trap finish EXIT
-trap 'exit 130' INT TERM
+trap 'exit $EXIT_INTERRUPTED' INT TERM
 
 # Unmapped, the library finds no COM2 at once instead of trying a stale link.
 if [ -L "$com2" ]; then rm -f "$com2"; fi
@@ -253,8 +258,8 @@ if [ -n "$trace" ]; then
     say "wire trace: $trace ($(wc -l <"$trace") lines)"
 fi
 case "$status" in
-    7) summary="no record sent: no device answered on $port (is it on, connected and waiting for a connection?)" ;;
-    10) summary="no record sent: $port cannot be opened through Wine (${summary#*(}" ;;
+    "$EXIT_NO_DEVICE") summary="no record sent: no device answered on $port (is it on, connected and waiting for a connection?)" ;;
+    "$EXIT_PORT") summary="no record sent: $port cannot be opened through Wine (${summary#*(}" ;;
 esac
 if [ -z "$summary" ]; then
     summary="imexhost ended with status $status without a summary (its output: $host_log)"

@@ -2,6 +2,9 @@
 # Installs what building and testing imex need on a Debian 12 machine. Safe
 # to run again: it only acts on what is missing, and says what it does.
 #
+# scripts/setup.sh --native installs only what the native tools need
+# (scripts/send.sh without --dll): no Wine, no cross-compilers, no i386.
+#
 # Both Windows builds are made everywhere. 32-bit Wine (wine32:i386) is
 # installed only where the kernel runs 32-bit x86 programs natively; the
 # 64-bit build runs under wine64 on every machine. System settings are left
@@ -24,8 +27,6 @@ PACKAGES=(
     git
     # the house style of the C and C++ sources (scripts/format.sh)
     clang-format
-    # scripts/send.sh names the programs that hold a serial line (fuser)
-    psmisc
     # recfile build --vcard parses vCards with it
     python3-vobject
     # the Windows cross-builds (posix thread model: GoogleTest needs std::thread)
@@ -38,7 +39,19 @@ PACKAGES=(
     wine wine64 xvfb fonts-wqy-microhei locales x11-apps imagemagick
 )
 
-if bash scripts/runs-i386.sh; then
+# The native tools alone: building them, and recfile's vCard reader.
+NATIVE_PACKAGES=(cmake ninja-build g++ python3 python3-vobject)
+native=""
+case "${1:-}" in
+    --native) native=1 ;;
+    "") ;;
+    *) echo "usage: scripts/setup.sh [--native]" >&2; exit 2 ;;
+esac
+if [ -n "$native" ]; then PACKAGES=("${NATIVE_PACKAGES[@]}"); fi
+
+if [ -n "$native" ]; then
+    say "the native tools only"
+elif bash scripts/runs-i386.sh; then
     say "this kernel runs 32-bit x86 programs: both Windows builds will be tested"
     PACKAGES+=(wine32:i386)
     if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""ptypair.py LINK_A LINK_B: two pseudo-terminals joined like a null-modem cable, their slaves
-published as the symlinks LINK_A and LINK_B (neither may exist), until SIGTERM or SIGINT.
+"""ptypair.py [--record FILE] LINK_A LINK_B: two pseudo-terminals joined like a null-modem cable,
+their slaves published as the symlinks LINK_A and LINK_B (neither may exist), until SIGTERM or SIGINT.
+--record FILE: every byte written on LINK_B (the host's end) also goes to FILE, as it passed.
 
 Prints "ptypair: ready LINK_A LINK_B" once both serve. Only the masters are held, so a program on
 a slave is alone on that line, as on a real port."""
@@ -13,6 +14,10 @@ import time
 
 def main():
     links = sys.argv[1:]
+    record = None
+    if links[:1] == ["--record"] and len(links) > 1:
+        record = open(links[1], "wb", buffering=0)
+        links = links[2:]
     if len(links) != 2 or any(os.path.lexists(link) for link in links):
         sys.exit(f"ptypair: give two links that do not exist yet\n{__doc__}")
     masters = []
@@ -28,7 +33,10 @@ def main():
         while True:
             for k in select.select(masters, [], [], 0.2)[0]:
                 try:
-                    os.write(masters[1 - masters.index(k)], os.read(k, 4096))
+                    data = os.read(k, 4096)
+                    os.write(masters[1 - masters.index(k)], data)
+                    if record and k == masters[1]:
+                        record.write(data)
                 except OSError:  # EIO: nobody has that slave open right now, as on an unplugged line
                     time.sleep(0.02)
     finally:

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "LineTrace.h"
+#include "PortCheck.h"
 #include "RecordLog.h"
 #include "SerialLine.h"
 
@@ -117,7 +118,7 @@ int main(int argc, char** argv)
 
     if (!LinkPlaceFree(options.ptyLink, error)) return fail(error);
     SerialLine device;
-    if (!device.OpenDevice(options.devicePath, error)) return fail(error);
+    if (!CheckPort(options.devicePath, error) || !device.OpenDevice(options.devicePath, error)) return fail(error);
     std::FILE* trace = stdout;
     if (!options.tracePath.empty()) {
         trace = std::fopen(options.tracePath.c_str(), "w");
