@@ -52,34 +52,78 @@ build() {
     cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2
 }
 
+# Builds that the foreground does not wait for run one after another in the
+# background at the lowest priority, while the Wine suites in the foreground
+# mostly wait on the line's time-outs; each phase that needs a build awaits
+# it. Their output goes to build/test-logs/PRESET.log, shown when one fails.
+logs="$repo/build/test-logs"
+queue_pids=()
+queue_builds() {
+    mkdir -p "$logs"
+    local job
+    for job in "$@"; do rm -f "$logs/$job.status"; done
+    (
+        for job in "$@"; do
+            if [ "$job" = reproducible ]; then
+                nice -n 19 bash scripts/reproducible.sh >"$logs/$job.log" 2>&1
+            else
+                { cmake --preset "$job" && nice -n 19 cmake --build --preset "$job" -j2; } >"$logs/$job.log" 2>&1
+            fi
+            echo $? >"$logs/$job.status.new" && mv "$logs/$job.status.new" "$logs/$job.status"
+        done
+    ) &
+    queue_pids+=($!)
+    say "building in the background, at the lowest priority: $*"
+}
+queue_running() {
+    local pid
+    for pid in "${queue_pids[@]}"; do kill -0 "$pid" 2>/dev/null && return 0; done
+    return 1
+}
+# Waits for a queued build; 0 when it succeeded, else its log's end is shown.
+await_build() {
+    local job="$1" status
+    while [ ! -f "$logs/$job.status" ]; do
+        # (A queue writes the status before it ends: read it once more.)
+        if ! queue_running && [ ! -f "$logs/$job.status" ]; then
+            echo "no background build made $job" >&2
+            return 1
+        fi
+        sleep 1
+    done
+    status=$(cat "$logs/$job.status")
+    [ "$status" -eq 0 ] && return 0
+    tail -n 40 "$logs/$job.log"
+    echo "($job failed; the whole log is $logs/$job.log)"
+    return 1
+}
+# An interrupted run leaves no build behind.
+kill_tree() {
+    local child
+    for child in $(pgrep -P "$1"); do kill_tree "$child"; done
+    kill "$1" 2>/dev/null
+}
+trap 'for pid in "${queue_pids[@]}"; do kill_tree "$pid"; done' EXIT
+
+# Runs one build's Windows suite under Wine, in a session of its own.
+windows_suite() {
+    local preset="$1" arch=win32
+    [ "$preset" = windows ] || arch=win64
+    say "Windows tests under Wine: $preset ($arch)"
+    if IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --init && IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --warm; then
+        run_ctest "$preset" --preset "$preset"
+    else
+        failed_phases+=("Wine prefix $arch"); total_failed=$((total_failed + 1))
+    fi
+    IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --stop
+}
+
 say "setup"
 bash scripts/setup.sh || { echo "setup failed"; exit 1; }
 
 say "house style of the C and C++ sources (.clang-format)"
 if bash scripts/format.sh --check; then total_passed=$((total_passed + 1))
 else failed_phases+=("house style: scripts/format.sh rewrites the files named above"); total_failed=$((total_failed + 1)); fi
-
-if build native; then
-    say "native tests"
-    run_ctest native --preset native -j2
-else
-    failed_phases+=("native build"); total_failed=$((total_failed + 1))
-fi
-
-if build native-asan; then
-    say "native tests under AddressSanitizer and UBSan"
-    run_ctest native-asan --preset native-asan -j2
-else
-    failed_phases+=("native-asan build"); total_failed=$((total_failed + 1))
-fi
-
-if build fuzz; then
-    say "fuzz targets (corpus replay and bounded runs)"
-    # Each bounded run is one process on one core: both at once.
-    run_ctest fuzz --preset fuzz -j2
-else
-    failed_phases+=("fuzz build"); total_failed=$((total_failed + 1))
-fi
 
 # The Windows suites: the 32-bit product where this machine runs 32-bit
 # programs, and the 64-bit build everywhere.
@@ -88,30 +132,68 @@ if [ "${windows_presets[*]}" = windows64 ]; then
     say "this machine does not run 32-bit x86 programs: the Windows tests run on the 64-bit build only"
     # The 32-bit DLL is the product: it is still built (export, stdcall
     # fix-up, i686 code), only its programs cannot run here.
-    build windows || { failed_phases+=("windows build"); total_failed=$((total_failed + 1)); }
+    other_builds=(windows)
+else
+    other_builds=("${windows_presets[@]:1}")
+fi
+
+# The native build first: the Windows suites run its pdasim.
+native_ok=""
+if build native; then
+    native_ok=1
+    say "native tests"
+    run_ctest native --preset native -j2
+else
+    failed_phases+=("native build"); total_failed=$((total_failed + 1))
 fi
 
 export IMEX_ARTIFACTS="$repo/build/artifacts"
 mkdir -p "$IMEX_ARTIFACTS"
-
-for preset in "${windows_presets[@]}"; do
-    if [ "$preset" = windows64 ]; then arch=win64; else arch=win32; fi
-    if ! build "$preset"; then
+first_windows=${windows_presets[0]}
+if build "$first_windows"; then first_ok=1; else first_ok=""; fi
+queue_builds "${other_builds[@]}" native-asan fuzz
+if [ -z "$first_ok" ]; then
+    failed_phases+=("$first_windows build"); total_failed=$((total_failed + 1))
+elif [ -n "$native_ok" ]; then
+    windows_suite "$first_windows"
+fi
+for preset in "${other_builds[@]}"; do
+    say "awaiting the build: $preset"
+    if ! await_build "$preset"; then
         failed_phases+=("$preset build"); total_failed=$((total_failed + 1))
-        continue
+    elif [ -n "$native_ok" ] && [[ " ${windows_presets[*]} " == *" $preset "* ]]; then
+        windows_suite "$preset"
     fi
-    say "Windows tests under Wine: $preset ($arch)"
-    if IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --init && IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --warm; then
-        run_ctest "$preset" --preset "$preset"
-    else
-        failed_phases+=("Wine prefix $arch"); total_failed=$((total_failed + 1))
-    fi
-    IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --stop
 done
 
+# The copy's build packs the ZIPs in the build folders, so it waits for the
+# Windows suites, which read them.
+queue_builds reproducible
+
+say "awaiting the build: native-asan"
+if await_build native-asan; then
+    say "native tests under AddressSanitizer and UBSan"
+    run_ctest native-asan --preset native-asan -j2
+else
+    failed_phases+=("native-asan build"); total_failed=$((total_failed + 1))
+fi
+
+say "awaiting the build: fuzz"
+if await_build fuzz; then
+    say "fuzz targets (corpus replay and bounded runs)"
+    # Each bounded run is one process on one core: both at once.
+    run_ctest fuzz --preset fuzz -j2
+else
+    failed_phases+=("fuzz build"); total_failed=$((total_failed + 1))
+fi
+
 say "reproducible build: the product built again in another folder, compared byte for byte"
-if bash scripts/reproducible.sh; then total_passed=$((total_passed + 1))
-else failed_phases+=("reproducible build"); total_failed=$((total_failed + 1)); fi
+if await_build reproducible; then
+    cat "$logs/reproducible.log"
+    total_passed=$((total_passed + 1))
+else
+    failed_phases+=("reproducible build"); total_failed=$((total_failed + 1))
+fi
 
 say "summary"
 if [ ${#failed_phases[@]} -gt 0 ]; then
