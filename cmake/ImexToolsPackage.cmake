@@ -1,7 +1,7 @@
 # The native tools as a user installs them: `cmake --install` puts the
-# programs in lib/imex with recfile's vCard reader, its modules and its
-# field table beside recfile (where it looks for them), and links to the
-# programs in bin; `cpack` in the native build makes the Debian package
+# programs in lib/imex with recfile's vCard reader and its modules beside
+# recfile (where it looks for them), and links to the programs in bin;
+# `cpack` in the native build makes the Debian package
 # imex-tools_<version>_<arch>.deb of the same files.
 if(WIN32 OR IMEX_FUZZ OR NOT TARGET imexsend)
   return()
@@ -18,7 +18,6 @@ list(TRANSFORM reader_programs PREPEND ${recfile_dir}/)
 list(TRANSFORM reader_modules PREPEND ${recfile_dir}/)
 install(PROGRAMS ${reader_programs} DESTINATION ${imex_tools_dir})
 install(FILES ${reader_modules} DESTINATION ${imex_tools_dir})
-install(FILES ${recfile_dir}/record-fields.jsonl DESTINATION ${imex_tools_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/tools/imexsend/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/imex-tools)
 
