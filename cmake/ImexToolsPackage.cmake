@@ -1,7 +1,7 @@
 # The native tools as a user installs them: `cmake --install` puts the
-# programs in lib/imex with recfile's vCard reader and its field table
-# beside recfile (where it looks for them), and links to the programs in
-# bin; `cpack` in the native build makes the Debian package
+# programs in lib/imex with recfile's vCard reader and its modules beside
+# recfile (where it looks for them), and links to the programs in bin;
+# `cpack` in the native build makes the Debian package
 # imex-tools_<version>_<arch>.deb of the same files.
 if(WIN32 OR IMEX_FUZZ OR NOT TARGET imexsend)
   return()
@@ -12,8 +12,12 @@ set(imex_tools_dir ${CMAKE_INSTALL_LIBDIR}/imex)
 set(imex_tool_programs imexsend recfile pdasim pdatap)
 install(TARGETS ${imex_tool_programs} RUNTIME DESTINATION ${imex_tools_dir})
 set(recfile_dir ${PROJECT_BINARY_DIR}/tools/recfile)
-install(PROGRAMS ${recfile_dir}/vcardentries.py ${recfile_dir}/comparebooks.py DESTINATION ${imex_tools_dir})
-install(FILES ${recfile_dir}/record-fields.jsonl DESTINATION ${imex_tools_dir})
+get_target_property(reader_programs recfile_reader READER_PROGRAMS)
+get_target_property(reader_modules recfile_reader READER_MODULES)
+list(TRANSFORM reader_programs PREPEND ${recfile_dir}/)
+list(TRANSFORM reader_modules PREPEND ${recfile_dir}/)
+install(PROGRAMS ${reader_programs} DESTINATION ${imex_tools_dir})
+install(FILES ${reader_modules} DESTINATION ${imex_tools_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/tools/imexsend/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/imex-tools)
 

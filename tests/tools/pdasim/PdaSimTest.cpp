@@ -1,8 +1,9 @@
 // pdasim on the far side of a real pseudo-terminal, driven by a client
-// built on the same codec as the library.
+// built on the same codec as the library: its replies and record log, the
+// vCard export, the line and the process (PdaSimFaultsTest.cpp: the faults
+// it puts on the line when asked).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -15,92 +16,11 @@
 #include <unistd.h>
 
 #include "DeviceMessages.h"
+#include "PdaSimFixture.h"
 #include "PtyClient.h"
 #include "RecordFields.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-constexpr int REPLY_WAIT_MS = 2000;
-constexpr int SILENCE_MS = 400;
-
-const Bytes RECORD_DATA = {0x4C, 0x69, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                           0x00, 0x31, 0x32, 0x33, 0x00, 0x00, 0x00, 0x00};
-
-Bytes Probe()
-{
-    static uint8_t out[FRAME_BUFFER_SIZE];
-    size_t n = BuildProbeRequest(out, PROBE_FILLER_COUNT);
-    return Bytes(out, out + n);
-}
-
-Bytes Info()
-{
-    uint8_t out[FRAME_BUFFER_SIZE];
-    size_t n = BuildInfoRequest(out);
-    return Bytes(out, out + n);
-}
-
-Bytes Record(const Bytes& data = RECORD_DATA)
-{
-    static uint8_t out[FRAME_BUFFER_SIZE];
-    size_t n = BuildRecordRequest(out, RECORD_FLAG, static_cast<uint16_t>(data.size()), data.data());
-    return Bytes(out, out + n);
-}
-
-class PdaSim : public ::testing::Test {
-protected:
-    // Starts pdasim on a pty linked into a temp dir and connects the client.
-    void Launch(std::vector<std::string> extra = {})
-    {
-        ASSERT_FALSE(dir.path().empty()) << "could not create a temp dir";
-        link = dir.path() + "/tty";
-        logPath = dir.path() + "/records-" + std::to_string(++launches) + ".jsonl";
-        std::vector<std::string> args = {"--pty", link, "--log", logPath, "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::string ready;
-        ASSERT_TRUE(sim.Start(args, ready)) << "pdasim gave no ready line within 5 s (got \"" << ready << "\")";
-        ASSERT_EQ(ready, "pdasim: ready " + link);
-        ASSERT_TRUE(client.Open(link)) << "cannot open the pty through " << link;
-    }
-
-    // Sends `request` and expects a reply of `code` within the wait.
-    Bytes Exchange(const Bytes& request, uint8_t code)
-    {
-        EXPECT_TRUE(client.SendMessage(request));
-        Bytes reply;
-        EXPECT_TRUE(client.ReceiveMessage(reply, REPLY_WAIT_MS))
-            << "no reply to request 0x" << std::hex << int(request[0]) << " from pdasim";
-        EXPECT_TRUE(IsAcceptedReply(reply.data(), reply.size(), code))
-            << "reply of " << reply.size() << " bytes, code 0x" << std::hex << (reply.empty() ? 0 : int(reply[0]));
-        return reply;
-    }
-
-    void ExpectNoReply(const Bytes& request)
-    {
-        ASSERT_TRUE(client.SendMessage(request));
-        Bytes reply;
-        EXPECT_FALSE(client.ReceiveMessage(reply, SILENCE_MS))
-            << "unexpected reply 0x" << std::hex << (reply.empty() ? 0 : int(reply[0]));
-    }
-
-    std::vector<std::string> LogLines()
-    {
-        std::ifstream in(logPath);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
-    }
-
-    TempDir dir;
-    std::string link;
-    std::string logPath;
-    int launches = 0;
-    SimProcess sim;
-    PtyClient client;
-};
 
 TEST_F(PdaSim, AnswersProbeInfoAndRecordAndLogsRecord)
 {
@@ -226,121 +146,6 @@ TEST_F(PdaSim, TakesTheLargestRecordTheLibrarySends)
     EXPECT_NE(lines[0].find("\"length\":4084,"), std::string::npos) << lines[0].substr(0, 120);
 }
 
-TEST_F(PdaSim, SilentAnswersNothing)
-{
-    Launch({"--silent"});
-    ExpectNoReply(Probe());
-    ExpectNoReply(Info());
-}
-
-TEST_F(PdaSim, ProbeOnlyAnswersOnlyTheProbe)
-{
-    Launch({"--probe-only"});
-    Exchange(Probe(), 0x82);
-    ExpectNoReply(Info());
-    ExpectNoReply(Record());
-    std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("\"status\":null}"), std::string::npos) << lines[0];
-}
-
-TEST_F(PdaSim, RefuseRecordsAndRefuseEvery)
-{
-    Launch({"--refuse-records"});
-    EXPECT_EQ(Exchange(Record(), 0x87), (Bytes{0x87, 0x01, 0x00, 0x00}));
-    EXPECT_EQ(Exchange(Record(), 0x87), (Bytes{0x87, 0x01, 0x00, 0x00}));
-    sim.Stop();
-    client.Close();
-
-    Launch({"--refuse-every", "3"});
-    std::vector<uint8_t> statuses;
-    for (int k = 0; k < 6; ++k) {
-        Bytes reply = Exchange(Record(), 0x87);
-        statuses.push_back(ReadRecordStatus(reply.data(), reply.size()));
-    }
-    EXPECT_EQ(statuses, (std::vector<uint8_t>{1, 1, 0, 1, 1, 0}));
-    std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_NE(lines[2].find("\"seq\":3,"), std::string::npos);
-    EXPECT_NE(lines[2].find("\"status\":0}"), std::string::npos);
-}
-
-TEST_F(PdaSim, StopAfterFallsSilent)
-{
-    Launch({"--stop-after", "2"});
-    Exchange(Probe(), 0x82);
-    Exchange(Record(), 0x87);
-    Exchange(Record(), 0x87);
-    ExpectNoReply(Record());
-    ExpectNoReply(Probe());
-}
-
-TEST_F(PdaSim, DelayHoldsEveryReply)
-{
-    Launch({"--delay-ms", "300"});
-    auto start = Clock::now();
-    Exchange(Info(), 0x81);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    EXPECT_GE(ms, 300) << "reply came before the delay";
-}
-
-TEST_F(PdaSim, CorruptFcsHitsOnlyTheChosenReply)
-{
-    Launch({"--corrupt-fcs", "2"});
-    Exchange(Probe(), 0x82);
-    ExpectNoReply(Info());
-    EXPECT_EQ(client.stats.badFramesReceived, 1u);
-    Exchange(Info(), 0x81);
-    EXPECT_EQ(client.stats.goodFramesReceived, 2u);
-}
-
-TEST_F(PdaSim, WrongLengthRepliesAreNotAccepted)
-{
-    Launch({"--wrong-length"});
-    ASSERT_TRUE(client.SendMessage(Record()));
-    Bytes reply;
-    ASSERT_TRUE(client.ReceiveMessage(reply, REPLY_WAIT_MS));
-    EXPECT_EQ(reply, (Bytes{0x87, 0x02, 0x00, 0x01}));
-    EXPECT_FALSE(IsAcceptedReply(reply.data(), reply.size(), 0x87));
-}
-
-TEST_F(PdaSim, StaleReplyComesFirst)
-{
-    Launch({"--stale-reply"});
-    ASSERT_TRUE(client.SendMessage(Probe()));
-    Bytes first, second;
-    ASSERT_TRUE(client.ReceiveMessage(first, REPLY_WAIT_MS));
-    ASSERT_TRUE(client.ReceiveMessage(second, REPLY_WAIT_MS));
-    EXPECT_EQ(first, (Bytes{0x87, 0x01, 0x00, 0x01}));
-    EXPECT_EQ(second, (Bytes{0x82, 0x00, 0x00}));
-
-    ASSERT_TRUE(client.SendMessage(Record()));
-    ASSERT_TRUE(client.ReceiveMessage(first, REPLY_WAIT_MS));
-    ASSERT_TRUE(client.ReceiveMessage(second, REPLY_WAIT_MS));
-    EXPECT_TRUE(IsAcceptedReply(first.data(), first.size(), 0x81));
-    EXPECT_EQ(second, (Bytes{0x87, 0x01, 0x00, 0x01}));
-}
-
-TEST_F(PdaSim, NoiseBeforeEveryFrame)
-{
-    Launch({"--noise"});
-    Exchange(Probe(), 0x82);
-    Exchange(Info(), 0x81);
-    const Bytes& raw = client.rawSeen();
-    ASSERT_FALSE(raw.empty());
-    EXPECT_NE(raw[0], FRAME_FLAG) << "the first frame had no noise in front";
-    EXPECT_EQ(client.stats.badFramesReceived, 0u);
-}
-
-TEST_F(PdaSim, PaceTakesTheLineTime)
-{
-    Launch({"--pace"});
-    auto start = Clock::now();
-    Exchange(Probe(), 0x82);  // 4003 + 6 bytes out: about 0.7 s at 5760 bytes/s
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    EXPECT_GE(ms, 650) << "the probe crossed the line faster than 57600 baud allows";
-}
-
 TEST_F(PdaSim, SurvivesGarbageAndIgnoresMalformedRequests)
 {
     Launch();
@@ -411,17 +216,6 @@ TEST_F(PdaSim, XonXoffLeavesSoftwareFlowControlOnTheLine)
         EXPECT_EQ((t.c_iflag & IXOFF) != 0, wanted) << (wanted ? "--xon-xoff" : "plain");
         EXPECT_EQ(sim.Stop(), 0);
     }
-}
-
-TEST_F(PdaSim, SigtermEndsALongReplyDelay)
-{
-    Launch({"--delay-ms", "60000"});
-    ASSERT_TRUE(client.SendMessage(Info()));
-    Bytes reply;
-    EXPECT_FALSE(client.ReceiveMessage(reply, 200));
-    auto start = Clock::now();
-    EXPECT_EQ(sim.Stop(), 0) << "pdasim did not end cleanly while delaying a reply";
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(PdaSimDevice, AnswersOnAnExistingTty)
