@@ -19,23 +19,6 @@ namespace {
 const char LOCK_DIR[] = "/run/lock";
 const char LOCK_PREFIX[] = "LCK..";
 
-bool ProcessAlive(long pid)
-{
-    return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
-// The pid a lock file holds (ten digits and a newline, as UUCP writes it;
-// some programs write it binary, which is not read here); 0 when unreadable.
-long ReadLockPid(const std::string& path)
-{
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) return 0;
-    long pid = 0;
-    if (std::fscanf(file, "%ld", &pid) != 1) pid = 0;
-    std::fclose(file);
-    return pid;
-}
-
 // The process that holds a flock on the file open on `fd`, from the
 // kernel's table of locks; 0 when none is listed.
 long FlockHolder(int fd)
@@ -76,6 +59,21 @@ std::string LineLockFilePath(const std::string& devicePath)
         name = path.substr(path.find_last_of('/') + 1);
     }
     return std::string(LOCK_DIR) + "/" + LOCK_PREFIX + name;
+}
+
+bool ProcessAlive(long pid)
+{
+    return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+long LockFilePid(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) return 0;
+    long pid = 0;
+    if (std::fscanf(file, "%ld", &pid) != 1) pid = 0;
+    std::fclose(file);
+    return pid;
 }
 
 std::string ProcessLabel(long pid)
@@ -123,7 +121,7 @@ bool LineLock::Acquire(int fd, const std::string& path, std::string& error)
             break;
         }
         if (errno != EEXIST) break;
-        long pid = ReadLockPid(file);
+        long pid = LockFilePid(file);
         if (pid == 0) {
             // Written by a program we cannot read: it is not ours to remove.
             error = path + " may be in use: its lock file " + file + " names no process";
@@ -147,7 +145,7 @@ bool LineLock::Acquire(int fd, const std::string& path, std::string& error)
 
 void LineLock::Release()
 {
-    if (!lockFile_.empty() && ReadLockPid(lockFile_) == static_cast<long>(getpid())) unlink(lockFile_.c_str());
+    if (!lockFile_.empty() && LockFilePid(lockFile_) == static_cast<long>(getpid())) unlink(lockFile_.c_str());
     lockFile_.clear();
     if (fd_ >= 0) {
         ioctl(fd_, TIOCNXCL);

@@ -13,6 +13,12 @@
 // line outside /dev, its file name.
 std::string LineLockFilePath(const std::string& devicePath);
 
+// The pid a lock file holds (ten digits and a newline, as UUCP writes it;
+// some programs write it binary, which is not read here); 0 when unreadable.
+long LockFilePid(const std::string& path);
+// True while the process runs (also one of another user's).
+bool ProcessAlive(long pid);
+
 // Names a process for people: "ModemManager (pid 812)"; the pid alone when
 // its name cannot be read.
 std::string ProcessLabel(long pid);

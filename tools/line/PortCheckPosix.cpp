@@ -50,21 +50,6 @@ std::string ModeText(const struct stat& st)
     return text + " " + OwnerName(st.st_uid) + ":" + GroupName(st.st_gid);
 }
 
-long LockFilePid(const std::string& path)
-{
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) return 0;
-    long pid = 0;
-    if (std::fscanf(file, "%ld", &pid) != 1) pid = 0;
-    std::fclose(file);
-    return pid;
-}
-
-bool Alive(long pid)
-{
-    return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
 // The number of the pseudo-terminal whose slave `path` is (/dev/pts/3: 3), or -1.
 long PtyIndex(const std::string& path)
 {
@@ -176,7 +161,7 @@ bool CheckPort(const std::string& path, std::string& error)
 
     const std::string lockFile = LineLockFilePath(path);
     const long pid = LockFilePid(lockFile);
-    if (pid != 0 && pid != static_cast<long>(getpid()) && Alive(pid))
+    if (pid != 0 && pid != static_cast<long>(getpid()) && ProcessAlive(pid))
         return Fail(error, path + " is in use: " + ProcessLabel(pid) + " holds its lock file " + lockFile);
 
     bool modemManager = false;
