@@ -67,13 +67,7 @@ def main():
               + "\n".join(line for _, line in lines))
         return 1
     total_s = done[-1] - first[0]
-    print(f"records            {len(payloads)} (payload bytes {sum(map(len, payloads))}, "
-          f"mean {sum(map(len, payloads)) / len(payloads):.1f})")
-    print(f"wire bytes         {wire_bytes} (request and reply frames, flags and stuffing)")
-    print(f"wire-time bound    {wire_s:.3f} s at {wire.BAUD} baud, {wire.BITS_PER_BYTE} bits a byte")
-    print(f"transfer time      {total_s:.3f} s (information line to summary)")
-    print(f"ratio              {total_s / wire_s:.3f}")
-    print(f"overhead           {(total_s - wire_s) * 1000 / len(payloads):.2f} ms per record")
+    wire.report(payloads, wire_bytes, wire_s, total_s, "information line to summary")
     print(f"whole run          {ended - started:.1f} s (connection and the probe's 4,007 bytes included)")
     return 0
 

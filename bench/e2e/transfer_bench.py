@@ -61,6 +61,17 @@ def full_contacts(count):
     return "\n".join(blocks)
 
 
+def report(payloads, wire_bytes, wire_s, total_s, span):
+    """The figures both benchmarks print: the records, the wire-time bound and the ratio to it."""
+    print(f"records            {len(payloads)} (payload bytes {sum(map(len, payloads))}, "
+          f"mean {sum(map(len, payloads)) / len(payloads):.1f})")
+    print(f"wire bytes         {wire_bytes} (request and reply frames, flags and stuffing)")
+    print(f"wire-time bound    {wire_s:.3f} s at {BAUD} baud, {BITS_PER_BYTE} bits a byte")
+    print(f"transfer time      {total_s:.3f} s ({span})")
+    print(f"ratio              {total_s / wire_s:.3f}")
+    print(f"overhead           {(total_s - wire_s) * 1000 / len(payloads):.2f} ms per record")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--imexhost", required=True)
@@ -94,13 +105,7 @@ def main():
               + run.describe())
         return 1
     total_s = done[0] - first[0]
-    print(f"records            {len(payloads)} (payload bytes {sum(map(len, payloads))}, "
-          f"mean {sum(map(len, payloads)) / len(payloads):.1f})")
-    print(f"wire bytes         {wire_bytes} (request and reply frames, flags and stuffing)")
-    print(f"wire-time bound    {wire_s:.3f} s at {BAUD} baud, {BITS_PER_BYTE} bits a byte")
-    print(f"transfer time      {total_s:.3f} s (first callback to result)")
-    print(f"ratio              {total_s / wire_s:.3f}")
-    print(f"overhead           {(total_s - wire_s) * 1000 / len(payloads):.2f} ms per record")
+    report(payloads, wire_bytes, wire_s, total_s, "first callback to result")
     print(f"whole run          {run.elapsed:.1f} s (Wine start, connection and unload included)")
     return 0
 
