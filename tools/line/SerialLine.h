@@ -64,6 +64,7 @@ private:
     void* handle_ = nullptr;  // the port's HANDLE, opened for overlapped I/O
     void* readEvent_ = nullptr;
     void* writeEvent_ = nullptr;
+    unsigned long readTimeoutMs_ = 0;  // the driver's read time-out as last set; 0: not yet
     std::string devicePath_;
 #else
     int fd_ = -1;       // the end we read and write

@@ -6,9 +6,8 @@
 
 namespace {
 
-// A one-byte read waits at most this long in the driver; Read's own bound
-// cancels it sooner.
-constexpr DWORD READ_TIMEOUT_MS = 1000;
+// Slack over the driver's own read time-out before a read is cancelled.
+constexpr DWORD READ_WAIT_MARGIN_MS = 1000;
 // What a cancelled operation may take to report its end.
 constexpr DWORD CANCEL_WAIT_MS = 1000;
 constexpr DWORD QUEUE_SIZE = 4096;
@@ -109,13 +108,6 @@ bool SerialLine::OpenDevice(const std::string& path, std::string& error)
         error = "cannot set " + path + " to 57600 8N1 raw: " + SystemMessage(GetLastError());
         return false;
     }
-    // MAXDWORD/0/constant: a one-byte read completes as soon as a byte is
-    // there (Windows and Wine alike); more is asked for only when the driver
-    // already holds it.
-    COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = READ_TIMEOUT_MS;
-    SetCommTimeouts(port, &timeouts);
     PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     return true;
 }
@@ -142,6 +134,17 @@ bool SerialLine::SetSoftwareFlowControl(std::string& error)
 size_t SerialLine::Read(uint8_t* buffer, size_t capacity, int timeoutMs)
 {
     if (handle_ == nullptr || capacity == 0) return 0;
+    // MAXDWORD/0/constant: a one-byte read completes as soon as a byte is
+    // there (Windows and Wine alike), or after the caller's bound. The
+    // driver ends it: under Wine a read cancelled early can leave bytes
+    // that arrive later unseen.
+    const DWORD boundMs = static_cast<DWORD>(timeoutMs);
+    if (boundMs != readTimeoutMs_) {
+        COMMTIMEOUTS timeouts = {};
+        timeouts.ReadIntervalTimeout = MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = boundMs;
+        if (SetCommTimeouts(handle_, &timeouts)) readTimeoutMs_ = boundMs;
+    }
     DWORD errors = 0;
     COMSTAT status = {};
     DWORD ask = 1;
@@ -158,7 +161,7 @@ size_t SerialLine::Read(uint8_t* buffer, size_t capacity, int timeoutMs)
         return 0;
     }
     bool failed = false;
-    moved = Finish(handle_, overlapped, static_cast<DWORD>(timeoutMs), &failed);
+    moved = Finish(handle_, overlapped, boundMs + READ_WAIT_MARGIN_MS, &failed);
     if (failed) Sleep(20);
     return moved;
 }
