@@ -97,7 +97,11 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/imexConfig.cmake ${PROJECT_BINARY_DIR}/i
         DESTINATION lib/cmake/imex)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/host-integration.md ${PROJECT_SOURCE_DIR}/docs/record-file.md
+              ${PROJECT_SOURCE_DIR}/docs/check-on-windows.md
         DESTINATION docs)
+# The check a host developer runs on their own Windows (docs/check-on-windows.md)
+# and the two programs it drives; it finds ../bin/imex.dll itself.
+install(TARGETS imexcheck imexhost pdasim RUNTIME DESTINATION tools)
 
 # The release ZIP: the installed tree under imex-<version>-win32/ (or win64)
 # with SHA256SUMS of every file, in this build's folder.

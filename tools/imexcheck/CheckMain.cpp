@@ -161,7 +161,8 @@ int main(int argc, char** argv)
     Emit(std::to_string(passed) + "/" + std::to_string(results.size()) + " scenarios passed");
 
     if (!reportPath.empty()) {
-        std::FILE* file = std::fopen(reportPath.c_str(), "wb");
+        // Text mode: the report reads in any Windows editor, as the console output does.
+        std::FILE* file = std::fopen(reportPath.c_str(), "w");
         if (file == nullptr || std::fwrite(reportText.data(), 1, reportText.size(), file) != reportText.size() ||
             std::fclose(file) != 0) {
             std::fprintf(stderr, "imexcheck: cannot write the report %s\n", reportPath.c_str());
