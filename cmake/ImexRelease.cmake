@@ -101,7 +101,20 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/host-integration.md ${PROJECT_SOURCE_DI
         DESTINATION docs)
 # The check a host developer runs on their own Windows (docs/check-on-windows.md)
 # and the two programs it drives; it finds ../bin/imex.dll itself.
-install(TARGETS imexcheck imexhost pdasim RUNTIME DESTINATION tools)
+# Stripped, and without a link time, like the DLL: the ZIP stays small and
+# the same sources give the same bytes.
+set(imex_release_tools imexcheck imexhost pdasim)
+foreach(tool IN LISTS imex_release_tools)
+  target_link_options(${tool} PRIVATE -Wl,--no-insert-timestamp)
+endforeach()
+install(TARGETS ${imex_release_tools} RUNTIME DESTINATION tools)
+install(CODE "set(IMEX_OBJCOPY [[${CMAKE_OBJCOPY}]])\nset(IMEX_RELEASE_TOOLS [[${imex_release_tools}]])")
+install(CODE [[
+  foreach(tool IN LISTS IMEX_RELEASE_TOOLS)
+    execute_process(COMMAND ${IMEX_OBJCOPY} --strip-all "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/tools/${tool}.exe"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
+]])
 
 # The release ZIP: the installed tree under imex-<version>-win32/ (or win64)
 # with SHA256SUMS of every file, in this build's folder.

@@ -6,9 +6,11 @@
 // report needs to know of the machine, and "K/N scenarios passed".
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "CheckScenarios.h"
 #include "ChildProcess.h"
@@ -23,13 +25,14 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_MISSING_PROGRAM = 3;
 
 const char USAGE[] =
-    "usage: imexcheck [--dll PATH] [--report FILE]\n"
+    "usage: imexcheck [--dll PATH] [--report FILE] [--scenario NAME]...\n"
     "  Checks imex.dll on this machine's COM1 and COM2, which a null-modem must join (a com0com pair,\n"
     "  or two adapters and a null-modem cable): pdasim.exe plays the device on COM2, imexhost.exe\n"
     "  calls ImEx, which finds the device through COM1. Takes about a minute.\n"
     "  --dll PATH     the imex.dll to check (default: the release's bin\\imex.dll, or the one beside\n"
     "                 imexcheck.exe)\n"
     "  --report FILE  also writes what it prints to FILE, to attach to a bug report\n"
+    "  --scenario NAME  runs only this scenario (again for more): to try one that failed once more\n"
     "  --help         this text\n"
     "  Prints \"ok NAME\" or \"FAIL NAME: what differed\" per scenario, the Windows version, the DLL's\n"
     "  version and each port's driver, and last \"K/N scenarios passed\".\n"
@@ -111,13 +114,15 @@ int main(int argc, char** argv)
 {
     std::string dllPath;
     std::string reportPath;
+    std::vector<std::string> only;
+    const std::vector<std::string> known = ScenarioNames();
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
         if (arg == "--help") {
             std::fputs(USAGE, stdout);
             return EXIT_ALL_PASSED;
         }
-        if ((arg == "--dll" || arg == "--report") && (k + 1 >= argc || argv[k + 1][0] == '\0')) {
+        if ((arg == "--dll" || arg == "--report" || arg == "--scenario") && (k + 1 >= argc || argv[k + 1][0] == '\0')) {
             std::fprintf(stderr, "imexcheck: %s needs a value\n(imexcheck --help shows the usage)\n", arg.c_str());
             return EXIT_USAGE;
         }
@@ -125,6 +130,16 @@ int main(int argc, char** argv)
             dllPath = argv[++k];
         } else if (arg == "--report") {
             reportPath = argv[++k];
+        } else if (arg == "--scenario") {
+            only.push_back(argv[++k]);
+            if (std::find(known.begin(), known.end(), only.back()) == known.end()) {
+                std::string list;
+                for (const std::string& name : known)
+                    list += "\n  " + name;
+                std::fprintf(stderr, "imexcheck: no scenario %s; the scenarios are:%s\n", only.back().c_str(),
+                             list.c_str());
+                return EXIT_USAGE;
+            }
         } else {
             std::fprintf(stderr, "imexcheck: %s %s\n(imexcheck --help shows the usage)\n",
                          arg.rfind("--", 0) == 0 ? "unknown option" : "unexpected argument", arg.c_str());
@@ -146,7 +161,7 @@ int main(int argc, char** argv)
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
     setup.workDir = MakeWorkFolder();
 
-    const std::vector<ScenarioResult> results = RunScenarios(setup, PortPairProblem(), EmitResult);
+    const std::vector<ScenarioResult> results = RunScenarios(setup, only, PortPairProblem(), EmitResult);
     size_t passed = 0;
     for (const ScenarioResult& result : results)
         passed += result.passed ? 1 : 0;

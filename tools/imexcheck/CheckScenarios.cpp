@@ -1,5 +1,6 @@
 #include "CheckScenarios.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +93,17 @@ const Scenario SCENARIOS[] = {
      {19.5, 24.0}},
     {"device_answers_twice",
      {"--duplicate-replies", "--refuse-every", "2"},
+     Records::PLAIN,
+     false,
+     200,
+     HOST_REFUSED,
+     "3 records: 2 stored, 1 refused (record 2), 0 line faults",
+     {1, 0, 1},
+     nullptr,
+     nullptr,
+     {0, 0}},
+    {"device_sends_an_extra_reply",
+     {"--unsolicited", "1", "--refuse-every", "2"},
      Records::PLAIN,
      false,
      200,
@@ -365,12 +377,21 @@ ScenarioResult RunOne(const CheckSetup& setup, const Scenario& s, bool first)
 
 }  // namespace
 
-std::vector<ScenarioResult> RunScenarios(const CheckSetup& setup, const std::string& cannotRun,
-                                         void (*report)(const ScenarioResult&))
+std::vector<std::string> ScenarioNames()
+{
+    std::vector<std::string> names;
+    for (const Scenario& s : SCENARIOS)
+        names.push_back(s.name);
+    return names;
+}
+
+std::vector<ScenarioResult> RunScenarios(const CheckSetup& setup, const std::vector<std::string>& only,
+                                         const std::string& cannotRun, void (*report)(const ScenarioResult&))
 {
     std::vector<ScenarioResult> results;
     std::string reason = cannotRun;
     for (const Scenario& s : SCENARIOS) {
+        if (!only.empty() && std::find(only.begin(), only.end(), s.name) == only.end()) continue;
         ScenarioResult result;
         if (reason.empty()) {
             result = RunOne(setup, s, results.empty());

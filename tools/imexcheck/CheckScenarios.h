@@ -20,7 +20,11 @@ struct ScenarioResult {
     std::string finding;  // what differed, or why it could not run
 };
 
-// Runs every scenario in turn; `report` gets each result as it is known.
-// A non-empty `cannotRun` fails each one with that reason instead.
-std::vector<ScenarioResult> RunScenarios(const CheckSetup& setup, const std::string& cannotRun,
-                                         void (*report)(const ScenarioResult&));
+// The scenarios' names, in the order they run.
+std::vector<std::string> ScenarioNames();
+
+// Runs the scenarios named in `only` (all when it is empty) in turn; `report`
+// gets each result as it is known. A non-empty `cannotRun` fails each one
+// with that reason instead.
+std::vector<ScenarioResult> RunScenarios(const CheckSetup& setup, const std::vector<std::string>& only,
+                                         const std::string& cannotRun, void (*report)(const ScenarioResult&));
