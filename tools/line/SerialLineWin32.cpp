@@ -37,9 +37,10 @@ DWORD Finish(HANDLE port, OVERLAPPED& overlapped, DWORD boundMs, bool* failed)
     *failed = false;
     if (WaitForSingleObject(overlapped.hEvent, boundMs) == WAIT_OBJECT_0) {
         if (GetOverlappedResult(port, &overlapped, &moved, FALSE)) return moved;
-        // Windows ends a read time-out with 0 bytes, Wine with ERROR_TIMEOUT.
+        // Windows ends a read time-out with 0 bytes, Wine with ERROR_TIMEOUT,
+        // which may still carry a byte read as the time ran out: keep it.
         *failed = GetLastError() != ERROR_TIMEOUT;
-        return 0;
+        return *failed ? 0 : moved;
     }
     CancelIoEx(port, &overlapped);
     if (WaitForSingleObject(overlapped.hEvent, CANCEL_WAIT_MS) != WAIT_OBJECT_0) {
