@@ -111,7 +111,9 @@ install(TARGETS ${imex_release_tools} RUNTIME DESTINATION tools)
 install(CODE "set(IMEX_OBJCOPY [[${CMAKE_OBJCOPY}]])\nset(IMEX_RELEASE_TOOLS [[${imex_release_tools}]])")
 install(CODE [[
   foreach(tool IN LISTS IMEX_RELEASE_TOOLS)
-    execute_process(COMMAND ${IMEX_OBJCOPY} --strip-all "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/tools/${tool}.exe"
+    # objcopy stamps a PE image with the time unless SOURCE_DATE_EPOCH says otherwise.
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+                            ${IMEX_OBJCOPY} --strip-all "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/tools/${tool}.exe"
                     COMMAND_ERROR_IS_FATAL ANY)
   endforeach()
 ]])

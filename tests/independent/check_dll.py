@@ -15,9 +15,9 @@ framework's default title), the dialogs and percentages shown, and every
 frame each peer received, byte for byte and in order. hostcheck loads a
 copy of the DLL from a folder of its own, as a host program finds it.
 
-The line-fault box (a record without a reply for 20 s) is judged by the
-end-to-end suite alone, together with its picture and a reply that comes
-after it; one 20-second wait per build is enough.
+The line-fault box (a record without a reply for 20 s), refused records,
+replies left on the line and no device at all are judged by imexcheck
+(tests/check) alone; one 20-second wait per build is enough.
 
 One line per scenario, then "N passed, M failed"; the exit code is 1 when
 any scenario failed. DIR defaults to $IMEX_WINE_DIR, else build/wine of this

@@ -85,8 +85,9 @@ void ChildProcess::Stop()
 {
     if (process_ == nullptr) return;
     if (!WaitFor(0)) {
-        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId_);
-        if (!WaitFor(STOP_GRACE_MS)) {
+        // Without a console to share (a check started with no console of its
+        // own) no Ctrl+Break can be sent: the program is ended at once then.
+        if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId_) || !WaitFor(STOP_GRACE_MS)) {
             TerminateProcess(process_, 1);
             WaitForSingleObject(process_, STOP_GRACE_MS);
         }
