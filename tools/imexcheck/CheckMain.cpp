@@ -163,13 +163,16 @@ int main(int argc, char** argv)
 
     const std::vector<ScenarioResult> results = RunScenarios(setup, only, PortPairProblem(), EmitResult);
     size_t passed = 0;
-    for (const ScenarioResult& result : results)
+    bool ran = false;  // a scenario got as far as the DLL, so its files tell something
+    for (const ScenarioResult& result : results) {
         passed += result.passed ? 1 : 0;
+        ran = ran || result.finding.rfind("cannot run", 0) != 0;
+    }
     Emit("windows: " + WindowsVersionText());
     Emit("dll: " + setup.dllPath + " version " + DllVersionText(setup.dllPath));
     for (const char* port : {"COM1", "COM2"})
         Emit(std::string(port) + " driver: " + PortDriverText(port));
-    if (passed == results.size())
+    if (passed == results.size() || !ran)
         RemoveWorkFolder(setup.workDir);
     else
         Emit("files of the failed run (records, device logs, host output): " + setup.workDir);

@@ -14,9 +14,11 @@ constexpr DWORD QUEUE_SIZE = 4096;
 
 std::string SystemMessage(DWORD code)
 {
+    // In English, whatever the system's language: the message goes to a
+    // console or a report in any code page, and ASCII reads the same in all.
     char text[256] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                             sizeof text, nullptr);
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                             MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, sizeof text, nullptr);
     while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.'))
         text[--n] = '\0';
     std::string message = n > 0 ? std::string(text) : std::string("system error");
