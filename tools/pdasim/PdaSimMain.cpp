@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "ArgumentText.h"
 #include "Cp936Converter.h"
 #include "DeviceSim.h"
 #include "FrameCodec.h"
@@ -72,7 +73,7 @@ int main(int argc, char** argv)
         return 0;
     }
     std::string serverType;
-    if (!Utf8ToCp936(options.serverType, serverType)) {
+    if (!Utf8ToCp936(ArgumentToUtf8(options.serverType), serverType)) {
         std::fprintf(stderr, "pdasim: --server-type cannot be written in CP936\n");
         return 2;
     }

@@ -13,7 +13,7 @@ const char* const SIM_USAGE =
     "  --pty LINK           a pseudo-terminal of our own, its slave published as the symlink LINK;\n"
     "                       an older symlink to a pseudo-terminal there is replaced, anything else refused\n"
     "                       (not on Windows)\n"
-    "  --server-type TEXT   the server type the information reply names (UTF-8; sent in CP936)\n"
+    "  --server-type TEXT   the server type the information reply names (sent in CP936)\n"
     "  --free-kb N          the free space it reports, 0 to 65535 KB (1024)\n"
     "  --log FILE           appends one JSON line per record received\n"
     "  --export-vcard FILE  the records the device stored, as vCard 3.0 in UTF-8, rewritten after each\n"
