@@ -477,9 +477,10 @@ def dialogs_and_boxes_render_with_text(c):
     shots = os.path.join(c.workdir, "shots")
     shutil.rmtree(shots, ignore_errors=True)
     os.makedirs(shots)
-    # Replies held back keep each dialog up for its picture; the box stays up 3 s.
+    # Replies held back keep each dialog up for its picture, taken 0.3 s after
+    # it comes up; the box stays up 1 s.
     c.start_sims(com1=["--delay-ms", str(REPLY_DELAY_MS), "--refuse-every", "2"], com2=[])
-    run = c.host(path, "--log-dialogs", "--answer-boxes=3000", "--screenshots", win_path(shots))
+    run = c.host(path, "--log-dialogs", "--answer-boxes=1000", "--screenshots", win_path(shots))
     c.stop_all()
     c.checks.equal((run.code, run.texts()[-1:]),
                    (8, ["3 records: 2 stored, 1 refused (record 2), 0 line faults"]), "exit code and summary line")
