@@ -97,7 +97,26 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/imexConfig.cmake ${PROJECT_BINARY_DIR}/i
         DESTINATION lib/cmake/imex)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/host-integration.md ${PROJECT_SOURCE_DIR}/docs/record-file.md
+              ${PROJECT_SOURCE_DIR}/docs/check-on-windows.md
         DESTINATION docs)
+# The check a host developer runs on their own Windows (docs/check-on-windows.md)
+# and the two programs it drives; it finds ../bin/imex.dll itself.
+# Stripped, and without a link time, like the DLL: the ZIP stays small and
+# the same sources give the same bytes.
+set(imex_release_tools imexcheck imexhost pdasim)
+foreach(tool IN LISTS imex_release_tools)
+  target_link_options(${tool} PRIVATE -Wl,--no-insert-timestamp)
+endforeach()
+install(TARGETS ${imex_release_tools} RUNTIME DESTINATION tools)
+install(CODE "set(IMEX_OBJCOPY [[${CMAKE_OBJCOPY}]])\nset(IMEX_RELEASE_TOOLS [[${imex_release_tools}]])")
+install(CODE [[
+  foreach(tool IN LISTS IMEX_RELEASE_TOOLS)
+    # objcopy stamps a PE image with the time unless SOURCE_DATE_EPOCH says otherwise.
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+                            ${IMEX_OBJCOPY} --strip-all "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/tools/${tool}.exe"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
+]])
 
 # The release ZIP: the installed tree under imex-<version>-win32/ (or win64)
 # with SHA256SUMS of every file, in this build's folder.

@@ -1,7 +1,5 @@
 #include "LinkTestSupport.h"
 
-#include <tlhelp32.h>
-
 #include <fstream>
 
 #include "SerialLink.h"
@@ -89,31 +87,6 @@ void CompletionWindow::Pump(DWORD forMs)
         if (left <= 0) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
     }
-}
-
-size_t CountProcessHandles()
-{
-    size_t count = 0;
-    for (uintptr_t value = 4; value <= 65536; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    }
-    return count;
-}
-
-size_t CountProcessThreads()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    size_t count = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    const DWORD self = GetCurrentProcessId();
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == self) ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 std::string LastLineOf(const std::string& path)

@@ -1,6 +1,6 @@
 // Helpers for the Win32 link tests: a message-only window that collects
-// WM_LINK_DONE with arrival times, a millisecond clock, and counts of the
-// process's handles and threads for leak checks.
+// WM_LINK_DONE with arrival times, a millisecond clock, and the counts of the
+// process's handles and threads (ProcessCounts.h) for leak checks.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "ProcessCounts.h"
 
 // Which simulator behaviour stands behind which port; the CTest entry
 // starts the simulators to match.
@@ -60,11 +62,6 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     HWND window_ = nullptr;
 };
-
-// Handles open in this process, found by probing the handle table (Wine's
-// GetProcessHandleCount answers 0).
-size_t CountProcessHandles();
-size_t CountProcessThreads();
 
 // The last line of a text file, or "" when it cannot be read.
 std::string LastLineOf(const std::string& path);

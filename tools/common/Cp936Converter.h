@@ -1,8 +1,12 @@
 // Text conversion between code page 936, in which the device and the record
-// files hold their texts, and UTF-8, in which the tools read and show them.
+// files hold their texts, and UTF-8, in which the tools read and show them:
+// iconv on POSIX (Cp936Converter.cpp), the system's code pages on Windows
+// (Cp936ConverterWin32.cpp).
 #pragma once
 
+#ifndef _WIN32
 #include <iconv.h>
+#endif
 
 #include <cstddef>
 #include <string>
@@ -34,7 +38,11 @@ public:
     bool Convert(const std::string& text, std::string& out, BadBytes bad);
 
 private:
+#ifdef _WIN32
+    Direction direction_;  // code page 936 through the system's own tables
+#else
     iconv_t state_;
+#endif
 };
 
 // One-off conversions: undecodable bytes become U+FFFD.

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "ArgumentText.h"
 #include "Cp936Converter.h"
 #include "DeviceSim.h"
 #include "FrameCodec.h"
@@ -18,27 +18,10 @@
 #include "RecordLog.h"
 #include "SerialLine.h"
 #include "SimOptions.h"
+#include "StopSignal.h"
 #include "VcardExport.h"
 
 namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void OnStopSignal(int)
-{
-    stopRequested = 1;
-}
-
-void InstallSignals()
-{
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: poll and sleeps must wake up
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
 
 // Emulates the time bytes take on the line (LINE_BITS_PER_BYTE each):
 // both directions share one clock per direction, advanced per byte.
@@ -90,17 +73,24 @@ int main(int argc, char** argv)
         return 0;
     }
     std::string serverType;
-    if (!Utf8ToCp936(options.serverType, serverType)) {
+    if (!Utf8ToCp936(ArgumentToUtf8(options.serverType), serverType)) {
         std::fprintf(stderr, "pdasim: --server-type cannot be written in CP936\n");
         return 2;
     }
+#ifdef _WIN32
+    if (!options.ptyLink.empty()) {
+        std::fprintf(stderr, "pdasim: --pty needs pseudo-terminals, which Windows lacks: give --device COMn\n");
+        return 2;
+    }
+#else
     // Before anything is written: a link that cannot be published would
     // leave a log and a vCard file behind for nothing.
     if (!options.ptyLink.empty() && !LinkPlaceFree(options.ptyLink, error)) {
         std::fprintf(stderr, "pdasim: %s\n", error.c_str());
         return 1;
     }
-    InstallSignals();
+#endif
+    InstallStopSignals();
 
     RecordLog log;
     if (!options.logPath.empty() && !log.Open(options.logPath)) {
@@ -118,7 +108,11 @@ int main(int argc, char** argv)
     }
 
     SerialLine line;
+#ifdef _WIN32
+    bool ok = line.OpenDevice(options.devicePath, error);
+#else
     bool ok = options.devicePath.empty() ? line.CreatePty(error) : line.OpenDevice(options.devicePath, error);
+#endif
     if (ok && options.xonXoff) ok = line.SetSoftwareFlowControl(error);
     if (!ok) {
         std::fprintf(stderr, "pdasim: %s\n", error.c_str());
@@ -154,6 +148,7 @@ int main(int argc, char** argv)
 
     // Only now is the device able to answer: publish the line.
     std::string shownPath = options.devicePath;
+#ifndef _WIN32
     if (!options.ptyLink.empty()) {
         if (!line.PublishLink(options.ptyLink, error)) {
             std::fprintf(stderr, "pdasim: %s\n", error.c_str());
@@ -162,6 +157,7 @@ int main(int argc, char** argv)
         shownPath = options.ptyLink;
         note("pseudo-terminal " + line.slavePath());
     }
+#endif
     std::printf("pdasim: ready %s\n", shownPath.c_str());
     std::fflush(stdout);
 
@@ -185,6 +181,8 @@ int main(int argc, char** argv)
     }
     note("stopping: " + std::to_string(device.recordsReceived()) + " records, " + std::to_string(device.repliesSent()) +
          " replies");
+#ifndef _WIN32
     line.RemoveLink();
+#endif
     return 0;
 }

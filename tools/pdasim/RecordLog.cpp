@@ -33,7 +33,11 @@ std::string UtcTimestamp()
     std::time_t secs = system_clock::to_time_t(now);
     long ms = static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &secs);
+#else
     gmtime_r(&secs, &utc);
+#endif
     char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
@@ -47,7 +51,8 @@ RecordLog::~RecordLog()
 
 bool RecordLog::Open(const std::string& path)
 {
-    file_ = std::fopen(path.c_str(), "a");
+    // Binary: one "\n" per line on every system, as the readers expect.
+    file_ = std::fopen(path.c_str(), "ab");
     return file_ != nullptr;
 }
 

@@ -8,11 +8,12 @@ const char* const SIM_USAGE =
     "usage: pdasim (--device PATH | --pty LINK) [OPTION]...\n"
     "       pdasim --payload-fields | --help | --version\n"
     "The handheld device on a serial line: answers the probe, the information request and records.\n"
-    "  --device PATH        an existing serial line (e.g. /dev/ttyUSB0), opened raw at 57600 8N1 and\n"
-    "                       locked: a second program on the same line is refused\n"
+    "  --device PATH        an existing serial line (e.g. /dev/ttyUSB0, or COM2 on Windows), opened raw\n"
+    "                       at 57600 8N1 and locked: a second program on the same line is refused\n"
     "  --pty LINK           a pseudo-terminal of our own, its slave published as the symlink LINK;\n"
     "                       an older symlink to a pseudo-terminal there is replaced, anything else refused\n"
-    "  --server-type TEXT   the server type the information reply names (UTF-8; sent in CP936)\n"
+    "                       (not on Windows)\n"
+    "  --server-type TEXT   the server type the information reply names (sent in CP936)\n"
     "  --free-kb N          the free space it reports, 0 to 65535 KB (1024)\n"
     "  --log FILE           appends one JSON line per record received\n"
     "  --export-vcard FILE  the records the device stored, as vCard 3.0 in UTF-8, rewritten after each\n"
@@ -35,8 +36,8 @@ const char* const SIM_USAGE =
     "  --pace               takes the time of a 57600 baud line for every byte\n"
     "  --xon-xoff           leaves XON/XOFF on in the line's settings, as a driver may\n"
     "  --payload-fields     prints the names of a record's fields, one JSON line each, and ends\n"
-    "Exit status: 0 stopped by SIGINT or SIGTERM (or --help, --version, --payload-fields);\n"
-    "1 the line, the log or the link cannot be set up; 2 bad usage.\n";
+    "Exit status: 0 stopped by SIGINT or SIGTERM (Ctrl+C or Ctrl+Break on Windows), or --help,\n"
+    "--version, --payload-fields; 1 the line, the log or the link cannot be set up; 2 bad usage.\n";
 
 namespace {
 
