@@ -103,6 +103,13 @@ void DeviceSim::SendReply(uint8_t* message, size_t length, uint32_t record)
               std::to_string(length - MESSAGE_HEADER_SIZE));
     }
 
+    // A reply's extra copies follow it back to back, in the same write, as
+    // on a device's wire: a gap between them would be the simulator's
+    // scheduling, not a fault of the device's.
+    bool unsolicited = record != 0 && record == options_.unsolicited;
+    std::vector<uint8_t> copies;
+    if (options_.duplicateReplies || unsolicited) held_ = &copies;
+
     ++repliesSent_;
     bool corrupt = options_.corruptFcs != 0 && repliesSent_ == options_.corruptFcs;
     if (corrupt) note_("fault: FCS of reply " + std::to_string(repliesSent_) + " corrupted");
@@ -113,11 +120,21 @@ void DeviceSim::SendReply(uint8_t* message, size_t length, uint32_t record)
         note_("fault: reply " + CodeText(message[0]) + " sent again");
         SendMessage(message, length, false);
     }
-    if (record != 0 && record == options_.unsolicited) {
+    if (unsolicited) {
         uint8_t extra[FRAME_BUFFER_SIZE];
         note_("fault: unsolicited record reply sent");
         SendMessage(extra, BuildRecordReply(extra, RECORD_TAKEN), false);
     }
+    held_ = nullptr;
+    if (!copies.empty()) send_(copies.data(), copies.size());
+}
+
+void DeviceSim::Send(const uint8_t* data, size_t length)
+{
+    if (held_ != nullptr)
+        held_->insert(held_->end(), data, data + length);
+    else
+        send_(data, length);
 }
 
 void DeviceSim::SendStale(uint8_t code)
@@ -139,7 +156,7 @@ void DeviceSim::SendMessage(const uint8_t* message, size_t length, bool corrupt)
         uint8_t noise[MAX_NOISE_BYTES];
         size_t count = MakeNoise(rng_, noise);
         note_("fault: " + std::to_string(count) + " noise bytes before the frame");
-        send_(noise, count);
+        Send(noise, count);
     }
-    send_(frame, n);
+    Send(frame, n);
 }

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "SimOptions.h"
 
@@ -43,6 +44,9 @@ private:
     void SendReply(uint8_t* message, size_t length, uint32_t record = 0);
     void SendStale(uint8_t code);
     void SendMessage(const uint8_t* message, size_t length, bool corrupt);
+    // Sends bytes now, or keeps them for one write while a reply's copies
+    // are gathered (held_ not null).
+    void Send(const uint8_t* data, size_t length);
 
     const SimOptions& options_;
     std::string serverType_;
@@ -55,4 +59,5 @@ private:
     uint32_t recordsReceived_ = 0;
     uint32_t recordsAnswered_ = 0;
     uint32_t repliesSent_ = 0;
+    std::vector<uint8_t>* held_ = nullptr;
 };
