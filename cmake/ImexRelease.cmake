@@ -108,6 +108,9 @@ foreach(tool IN LISTS imex_release_tools)
   target_link_options(${tool} PRIVATE -Wl,--no-insert-timestamp)
 endforeach()
 install(TARGETS ${imex_release_tools} RUNTIME DESTINATION tools)
+# Everything the release ZIP holds, built: what scripts/release.sh and
+# scripts/reproducible.sh build before cpack packs it.
+add_custom_target(imex_release DEPENDS imex imex_import_libraries ${imex_release_tools})
 install(CODE "set(IMEX_OBJCOPY [[${CMAKE_OBJCOPY}]])\nset(IMEX_RELEASE_TOOLS [[${imex_release_tools}]])")
 install(CODE [[
   foreach(tool IN LISTS IMEX_RELEASE_TOOLS)

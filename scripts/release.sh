@@ -25,7 +25,7 @@ packages=()
 for preset in windows windows64; do
     printf '\n=== %s: configure, build from scratch, package\n' "$preset"
     cmake --preset "$preset" --fresh >/dev/null
-    cmake --build --preset "$preset" -j2 --clean-first --target imex imex_import_libraries
+    cmake --build --preset "$preset" -j2 --clean-first --target imex_release
     (cd "build/$preset" && cpack)
     packages+=("$(pwd)/build/$preset/$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' \
         "build/$preset/CPackConfig.cmake").zip")

@@ -121,7 +121,9 @@ native_build=$IMEX_NATIVE_BUILD
 
 cd "$IMEX_REPO" || exit $EXIT_PREPARE
 repo=$IMEX_REPO
-work="$repo/build/send"
+# IMEX_SEND_WORK (a full path) names another folder for the book and the
+# logs; the tests give each run its own.
+work="${IMEX_SEND_WORK:-$repo/build/send}"
 mkdir -p "$work" || exit $EXIT_PREPARE
 
 if [ -n "$dll" ]; then

@@ -17,13 +17,9 @@ total_failed=0
 total_skipped=0
 failed_phases=()
 
-# Runs ctest with the given arguments and adds the counts of its JUnit
-# report to the totals.
-run_ctest() {
-    local phase="$1"; shift
-    local junit counts passed failed skipped
-    junit=$(mktemp --suffix=.xml)
-    ctest "$@" --output-junit "$junit"
+# Adds the counts of a ctest JUnit report to the totals.
+count_junit() {
+    local phase="$1" junit="$2" counts passed failed skipped
     if ! counts=$(python3 -c '
 import sys, xml.etree.ElementTree as ET
 suite = ET.parse(sys.argv[1]).getroot()
@@ -44,6 +40,15 @@ print(tests - failures - skipped - disabled, failures, skipped + disabled)' "$ju
         [ "$failed" -eq 0 ] || failed_phases+=("$phase")
     fi
     rm -f "$junit"
+}
+
+# Runs ctest with the given arguments and adds its counts to the totals.
+run_ctest() {
+    local phase="$1" junit
+    shift
+    junit=$(mktemp --suffix=.xml)
+    ctest "$@" --output-junit "$junit"
+    count_junit "$phase" "$junit"
 }
 
 build() {
@@ -105,17 +110,21 @@ kill_tree() {
 }
 trap 'for pid in "${queue_pids[@]}"; do kill_tree "$pid"; done' EXIT
 
-# Runs one build's Windows suite under Wine, in a session of its own.
+# Runs one build's Windows suite under Wine, in a session and a Wine folder
+# of its own (prefix, ports, X server), so that the two builds' suites,
+# which mostly wait on the line's time-outs, can run at once. The JUnit
+# report goes to $2; the Wine session's own failure is a report of none.
 windows_suite() {
-    local preset="$1" arch=win32
+    local preset="$1" junit="$2" arch=win32
     [ "$preset" = windows ] || arch=win64
+    export IMEX_WINE_ARCH=$arch IMEX_WINE_DIR="$repo/build/wine-tests/$arch"
     say "Windows tests under Wine: $preset ($arch)"
-    if IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --init && IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --warm; then
-        run_ctest "$preset" --preset "$preset"
+    if bash tests/wine/winerun.sh --init && bash tests/wine/winerun.sh --warm; then
+        ctest --preset "$preset" --output-junit "$junit"
     else
-        failed_phases+=("Wine prefix $arch"); total_failed=$((total_failed + 1))
+        echo "the Wine prefix $arch could not be made or started"
     fi
-    IMEX_WINE_ARCH=$arch bash tests/wine/winerun.sh --stop
+    bash tests/wine/winerun.sh --stop
 }
 
 say "setup"
@@ -134,41 +143,47 @@ if [ "${windows_presets[*]}" = windows64 ]; then
     # fix-up, i686 code), only its programs cannot run here.
     other_builds=(windows)
 else
-    other_builds=("${windows_presets[@]:1}")
+    other_builds=()
 fi
 
-# The native build first: the Windows suites run its pdasim.
+# The native build first: the Windows suites run its pdasim. Then both
+# Windows builds, at the lowest priority while the native tests run.
 native_ok=""
-if build native; then
-    native_ok=1
+if build native; then native_ok=1; else failed_phases+=("native build"); total_failed=$((total_failed + 1)); fi
+queue_builds "${windows_presets[@]}" "${other_builds[@]}"
+if [ -n "$native_ok" ]; then
     say "native tests"
     run_ctest native --preset native -j2
-else
-    failed_phases+=("native build"); total_failed=$((total_failed + 1))
 fi
 
 export IMEX_ARTIFACTS="$repo/build/artifacts"
 mkdir -p "$IMEX_ARTIFACTS"
-first_windows=${windows_presets[0]}
-if build "$first_windows"; then first_ok=1; else first_ok=""; fi
-queue_builds "${other_builds[@]}" native-asan fuzz
-if [ -z "$first_ok" ]; then
-    failed_phases+=("$first_windows build"); total_failed=$((total_failed + 1))
-elif [ -n "$native_ok" ]; then
-    windows_suite "$first_windows"
-fi
-for preset in "${other_builds[@]}"; do
+suites=()
+for preset in "${windows_presets[@]}" "${other_builds[@]}"; do
     say "awaiting the build: $preset"
     if ! await_build "$preset"; then
         failed_phases+=("$preset build"); total_failed=$((total_failed + 1))
     elif [ -n "$native_ok" ] && [[ " ${windows_presets[*]} " == *" $preset "* ]]; then
-        windows_suite "$preset"
+        suites+=("$preset")
     fi
 done
-
-# The copy's build packs the ZIPs in the build folders, so it waits for the
-# Windows suites, which read them.
-queue_builds reproducible
+# Meanwhile the other builds, at the lowest priority.
+queue_builds native-asan fuzz reproducible
+# Every suite but the last in the background, its output shown when it ends.
+suite_pids=()
+for preset in "${suites[@]}"; do
+    if [ "$preset" = "${suites[-1]}" ]; then
+        (windows_suite "$preset" "$logs/$preset.xml")
+    else
+        (windows_suite "$preset" "$logs/$preset.xml") >"$logs/$preset-suite.log" 2>&1 &
+        suite_pids+=($!)
+    fi
+done
+for pid in "${suite_pids[@]}"; do wait "$pid"; done
+for preset in "${suites[@]}"; do
+    [ "$preset" = "${suites[-1]}" ] || { say "the Windows tests of $preset, which ran at the same time:"; cat "$logs/$preset-suite.log"; }
+    count_junit "$preset" "$logs/$preset.xml"
+done
 
 say "awaiting the build: native-asan"
 if await_build native-asan; then

@@ -110,7 +110,7 @@ def refusals(options, work):
         shutil.copy(os.path.join(REPO, "scripts", "common.sh"), f"{work}/scripts/common.sh")
         expect_table([([b, book], 10, f"may not read and write {b}")],
                      ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "bash",
-                      f"{work}/scripts/send.sh", "--no-build"))
+                      f"{work}/scripts/send.sh", "--no-build"), env={"IMEX_SEND_WORK": f"{work}/build/send"})
     stop(device, pair)
     if os.path.getsize(f"{work}/device.jsonl") != 0:
         failures.append("a refused command sent records: " + open(f"{work}/device.jsonl").read())
@@ -271,6 +271,9 @@ def main():
     global NATIVE_BUILD
     NATIVE_BUILD = os.path.abspath(options.native_build)
     work = tempfile.mkdtemp(prefix="send-test-")
+    # The book and the logs of send.sh in this run's folder: the two Windows
+    # builds' runs may go at once.
+    os.environ["IMEX_SEND_WORK"] = os.path.join(work, "send-work")
     try:
         globals()[options.part](options, work)
     finally:
