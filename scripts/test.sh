@@ -111,13 +111,14 @@ kill_tree() {
 trap 'for pid in "${queue_pids[@]}"; do kill_tree "$pid"; done' EXIT
 
 # Runs one build's Windows suite under Wine, in a session and a Wine folder
-# of its own (prefix, ports, X server), so that the two builds' suites,
+# of its own (prefix, ports, X server; screenshots too), so that the two builds' suites,
 # which mostly wait on the line's time-outs, can run at once. The JUnit
 # report goes to $2; the Wine session's own failure is a report of none.
 windows_suite() {
     local preset="$1" junit="$2" arch=win32
     [ "$preset" = windows ] || arch=win64
-    export IMEX_WINE_ARCH=$arch IMEX_WINE_DIR="$repo/build/wine-tests/$arch"
+    export IMEX_WINE_ARCH=$arch IMEX_WINE_DIR="$repo/build/wine-tests/$arch" IMEX_ARTIFACTS="$repo/build/artifacts/$arch"
+    mkdir -p "$IMEX_ARTIFACTS"
     say "Windows tests under Wine: $preset ($arch)"
     if bash tests/wine/winerun.sh --init && bash tests/wine/winerun.sh --warm; then
         ctest --preset "$preset" --output-junit "$junit"
@@ -156,8 +157,6 @@ if [ -n "$native_ok" ]; then
     run_ctest native --preset native -j2
 fi
 
-export IMEX_ARTIFACTS="$repo/build/artifacts"
-mkdir -p "$IMEX_ARTIFACTS"
 suites=()
 for preset in "${windows_presets[@]}" "${other_builds[@]}"; do
     say "awaiting the build: $preset"
