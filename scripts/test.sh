@@ -102,13 +102,14 @@ await_build() {
     echo "($job failed; the whole log is $logs/$job.log)"
     return 1
 }
-# An interrupted run leaves no build behind.
+# An interrupted run leaves no build or suite behind.
 kill_tree() {
     local child
     for child in $(pgrep -P "$1"); do kill_tree "$child"; done
     kill "$1" 2>/dev/null
 }
-trap 'for pid in "${queue_pids[@]}"; do kill_tree "$pid"; done' EXIT
+suite_pids=()
+trap 'for pid in "${queue_pids[@]}" "${suite_pids[@]}"; do kill_tree "$pid"; done' EXIT
 
 # Runs one build's Windows suite under Wine, in a session and a Wine folder
 # of its own (prefix, ports, X server; screenshots too), so that the two builds' suites,
@@ -147,41 +148,43 @@ else
     other_builds=()
 fi
 
-# The native build first: the Windows suites run its pdasim. Then both
-# Windows builds, at the lowest priority while the native tests run.
+# The native build first: the Windows suites run its pdasim. Then the
+# Windows builds whose suites run here, at the lowest priority while the
+# native tests run.
 native_ok=""
 if build native; then native_ok=1; else failed_phases+=("native build"); total_failed=$((total_failed + 1)); fi
-queue_builds "${windows_presets[@]}" "${other_builds[@]}"
+queue_builds "${windows_presets[@]}"
 if [ -n "$native_ok" ]; then
     say "native tests"
     run_ctest native --preset native -j2
 fi
 
+# Each Windows suite starts as soon as its build is made; meanwhile the
+# other builds go on at the lowest priority (a build this machine cannot
+# run the programs of, native-asan, fuzz, the reproducible copy).
 suites=()
-for preset in "${windows_presets[@]}" "${other_builds[@]}"; do
+for preset in "${windows_presets[@]}"; do
     say "awaiting the build: $preset"
     if ! await_build "$preset"; then
         failed_phases+=("$preset build"); total_failed=$((total_failed + 1))
-    elif [ -n "$native_ok" ] && [[ " ${windows_presets[*]} " == *" $preset "* ]]; then
+    elif [ -n "$native_ok" ]; then
+        (windows_suite "$preset" "$logs/$preset.xml") >"$logs/$preset-suite.log" 2>&1 &
         suites+=("$preset")
+        suite_pids+=($!)
+        say "Windows tests under Wine: $preset, in the background (log: $logs/$preset-suite.log)"
     fi
 done
-# Meanwhile the other builds, at the lowest priority.
-queue_builds native-asan fuzz reproducible
-# Every suite but the last in the background, its output shown when it ends.
+queue_builds "${other_builds[@]}" native-asan fuzz reproducible
+for pid in "${suite_pids[@]}"; do wait "$pid"; done
 suite_pids=()
 for preset in "${suites[@]}"; do
-    if [ "$preset" = "${suites[-1]}" ]; then
-        (windows_suite "$preset" "$logs/$preset.xml")
-    else
-        (windows_suite "$preset" "$logs/$preset.xml") >"$logs/$preset-suite.log" 2>&1 &
-        suite_pids+=($!)
-    fi
-done
-for pid in "${suite_pids[@]}"; do wait "$pid"; done
-for preset in "${suites[@]}"; do
-    [ "$preset" = "${suites[-1]}" ] || { say "the Windows tests of $preset, which ran at the same time:"; cat "$logs/$preset-suite.log"; }
+    say "the Windows tests of $preset:"
+    cat "$logs/$preset-suite.log"
     count_junit "$preset" "$logs/$preset.xml"
+done
+for preset in "${other_builds[@]}"; do
+    say "awaiting the build: $preset"
+    await_build "$preset" || { failed_phases+=("$preset build"); total_failed=$((total_failed + 1)); }
 done
 
 say "awaiting the build: native-asan"
@@ -209,6 +212,8 @@ else
     failed_phases+=("reproducible build"); total_failed=$((total_failed + 1))
 fi
 
+# Every build was awaited: nothing is left to stop (a pid may be reused).
+queue_pids=()
 say "summary"
 if [ ${#failed_phases[@]} -gt 0 ]; then
     echo "failed: ${failed_phases[*]}"
