@@ -34,6 +34,8 @@ PACKAGES=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     # imex.lib for MSVC hosts (llvm-dlltool), the MSVC-style host test (clang, lld-link), the release ZIP
     llvm-14 lld-14 zip
+    # the check's test unpacks the release ZIP as a host developer would
+    unzip
     # running them: Wine's 64-bit loader and server, an X server without a
     # screen, Chinese fonts, the zh_CN locale sources, screenshots
     wine wine64 xvfb fonts-wqy-microhei locales x11-apps imagemagick

@@ -30,9 +30,6 @@ PROBE_CODE = "0x02"
 INFO_CODE = "0x01"
 RECORD_CODE = "0x07"
 
-# Time-outs of the library, in seconds.
-PROBE_TIMEOUT_S = 3.0
-INFO_TIMEOUT_S = 1.0
 # A reply delay that keeps a dialog up long enough to press a key in it or take
 # its picture, yet stays within the information request's time-out.
 REPLY_DELAY_MS = 700

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "HostOptions.h"
+#include "OutcomeSummary.h"
 #include "UiTexts.h"
 #include "imex.h"
 
@@ -61,18 +62,6 @@ int DescribePorts(std::string* findings)
     return usable;
 }
 
-std::string RecordList(const std::set<int>& records)
-{
-    if (records.empty()) return std::string();
-    std::string list = records.size() == 1 ? " (record " : " (records ";
-    bool first = true;
-    for (int record : records) {
-        list += (first ? "" : ", ") + std::to_string(record);
-        first = false;
-    }
-    return list + ")";
-}
-
 }  // namespace
 
 int Summarize(int result)
@@ -90,12 +79,7 @@ int Summarize(int result)
         return result;
     }
     const CallOutcome& o = outcome;
-    const int stored = o.records - static_cast<int>(o.refused.size() + o.lineFaults.size() + o.abandoned.size());
-    std::printf("%d records: %d stored, %d refused%s, %d line faults%s", o.records, stored,
-                static_cast<int>(o.refused.size()), RecordList(o.refused).c_str(),
-                static_cast<int>(o.lineFaults.size()), RecordList(o.lineFaults).c_str());
-    if (!o.abandoned.empty())
-        std::printf(", %d abandoned%s", static_cast<int>(o.abandoned.size()), RecordList(o.abandoned).c_str());
+    std::printf("%s", RecordsSummary(o.records, o.refused, o.lineFaults, o.abandoned).c_str());
     if (o.otherBoxes > 0) std::printf(", %d other message boxes", o.otherBoxes);
     std::printf("\n");
     if (!o.refused.empty()) return EXIT_RECORDS_REFUSED;

@@ -9,6 +9,7 @@
 #include "DeviceExchange.h"
 #include "DeviceMessages.h"
 #include "LineTrace.h"
+#include "OutcomeSummary.h"
 #include "PortCheck.h"
 #include "ProgressBoard.h"
 #include "RecordBook.h"
@@ -23,18 +24,6 @@ namespace {
 // a reply that comes late would otherwise answer the next record. (The DLL's
 // line-fault message box gives the same pause while someone reads it.)
 constexpr uint32_t LATE_REPLY_WAIT_MS = 3000;
-
-std::string RecordList(const std::set<int32_t>& records)
-{
-    if (records.empty()) return std::string();
-    std::string list = records.size() == 1 ? " (record " : " (records ";
-    bool first = true;
-    for (int32_t record : records) {
-        list += (first ? "" : ", ") + std::to_string(record);
-        first = false;
-    }
-    return list + ")";
-}
 
 }  // namespace
 
@@ -53,10 +42,7 @@ PortSender::PortSender(std::string port, std::string label, size_t row, const Re
 std::string PortSender::SummaryText(int32_t records, const std::set<int32_t>& refused,
                                     const std::set<int32_t>& lineFaults)
 {
-    const int32_t stored = records - static_cast<int32_t>(refused.size() + lineFaults.size());
-    return std::to_string(records) + " records: " + std::to_string(stored) + " stored, " +
-           std::to_string(refused.size()) + " refused" + RecordList(refused) + ", " +
-           std::to_string(lineFaults.size()) + " line faults" + RecordList(lineFaults);
+    return RecordsSummary(records, refused, lineFaults);
 }
 
 void PortSender::Print(const std::string& line)
