@@ -181,7 +181,9 @@ queue_builds "${other_builds[@]}" native-asan fuzz reproducible
 say "native tests under AddressSanitizer and UBSan: in the background once built (log: $logs/native-asan-tests.log)"
 (
     if await_build native-asan; then
+        say "native-asan built: its tests begin"
         ctest --preset native-asan -j2 --output-junit "$logs/native-asan.xml"
+        say "native-asan tests done"
     else
         echo "native-asan build failed"
     fi
