@@ -109,24 +109,56 @@ kill_tree() {
     kill "$1" 2>/dev/null
 }
 suite_pids=()
-trap 'for pid in "${queue_pids[@]}" "${suite_pids[@]}"; do kill_tree "$pid"; done' EXIT
+wine_presets=()
+wine_pids=()
+trap 'for pid in "${queue_pids[@]}" "${wine_pids[@]}" "${suite_pids[@]}"; do kill_tree "$pid"; done; stop_wine_sessions' EXIT
 
-# Runs one build's Windows suite under Wine, in a session and a Wine folder
-# of its own (prefix, ports, X server; screenshots too), so that the two builds' suites,
-# which mostly wait on the line's time-outs, can run at once. The JUnit
-# report goes to $2; the Wine session's own failure is a report of none.
-windows_suite() {
-    local preset="$1" junit="$2" arch=win32
-    [ "$preset" = windows ] || arch=win64
+# Each build's Windows suite runs under Wine in a session and a Wine folder
+# of its own (prefix, ports, X server; screenshots too), so that the two
+# builds' suites, which mostly wait on the line's time-outs, can run at once.
+wine_env() {
+    local arch=win32
+    [ "$1" = windows ] || arch=win64
     export IMEX_WINE_ARCH=$arch IMEX_WINE_DIR="$repo/build/wine-tests/$arch" IMEX_ARTIFACTS="$repo/build/artifacts/$arch"
-    mkdir -p "$IMEX_ARTIFACTS"
-    say "Windows tests under Wine: $preset ($arch)"
-    if bash tests/wine/winerun.sh --init && bash tests/wine/winerun.sh --warm; then
+}
+# Makes a build's Wine session (prefix, Wine server, X server) in the
+# background at the start: that is mostly waiting on Wine, and the suite
+# then begins as soon as its build is made. The session's status and log
+# go to build/test-logs/PRESET-wine.*.
+start_wine_session() {
+    local preset="$1"
+    mkdir -p "$logs"
+    rm -f "$logs/$preset-wine.status"
+    (
+        wine_env "$preset"
+        { bash tests/wine/winerun.sh --init && bash tests/wine/winerun.sh --warm; } >"$logs/$preset-wine.log" 2>&1
+        echo $? >"$logs/$preset-wine.status"
+    ) &
+    wine_presets+=("$preset")
+    wine_pids+=($!)
+}
+stop_wine_sessions() {
+    local preset pid
+    for pid in "${wine_pids[@]}"; do wait "$pid" 2>/dev/null; done
+    wine_pids=()
+    for preset in "${wine_presets[@]}"; do
+        (wine_env "$preset" && bash tests/wine/winerun.sh --stop >/dev/null 2>&1)
+    done
+    wine_presets=()
+}
+# Runs one build's Windows suite once its Wine session is up. The JUnit
+# report goes to $2; a session that could not be made is a report of none.
+windows_suite() {
+    local preset="$1" junit="$2"
+    wine_env "$preset"
+    say "Windows tests under Wine: $preset ($IMEX_WINE_ARCH)"
+    cat "$logs/$preset-wine.log"
+    if [ "$(cat "$logs/$preset-wine.status" 2>/dev/null)" = 0 ]; then
+        mkdir -p "$IMEX_ARTIFACTS"
         ctest --preset "$preset" --output-junit "$junit"
     else
-        echo "the Wine prefix $arch could not be made or started"
+        echo "the Wine prefix $IMEX_WINE_ARCH could not be made or started"
     fi
-    bash tests/wine/winerun.sh --stop
 }
 
 say "setup"
@@ -148,6 +180,9 @@ else
     other_builds=()
 fi
 
+for preset in "${windows_presets[@]}"; do start_wine_session "$preset"; done
+say "Wine sessions begun in the background for: ${windows_presets[*]} (logs: $logs/PRESET-wine.log)"
+
 # The native build first: the Windows suites run its pdasim. Then the
 # Windows builds whose suites run here, at the lowest priority while the
 # native tests run.
@@ -163,11 +198,14 @@ fi
 # other builds go on at the lowest priority (a build this machine cannot
 # run the programs of, native-asan, fuzz, the reproducible copy).
 suites=()
-for preset in "${windows_presets[@]}"; do
+for i in "${!windows_presets[@]}"; do
+    preset=${windows_presets[$i]}
     say "awaiting the build: $preset"
     if ! await_build "$preset"; then
         failed_phases+=("$preset build"); total_failed=$((total_failed + 1))
     elif [ -n "$native_ok" ]; then
+        # (Its Wine session was begun at the start; mostly it is up by now.)
+        wait "${wine_pids[$i]}"
         (windows_suite "$preset" "$logs/$preset.xml") >"$logs/$preset-suite.log" 2>&1 &
         suites+=("$preset")
         suite_pids+=($!)
@@ -192,6 +230,7 @@ asan_pid=$!
 suite_pids+=("$asan_pid")
 for pid in "${suite_pids[@]}"; do wait "$pid"; done
 suite_pids=()
+stop_wine_sessions
 for preset in "${suites[@]}"; do
     say "the Windows tests of $preset:"
     cat "$logs/$preset-suite.log"
