@@ -112,6 +112,10 @@ suite_pids=()
 wine_presets=()
 wine_pids=()
 trap 'for pid in "${queue_pids[@]}" "${wine_pids[@]}" "${suite_pids[@]}"; do kill_tree "$pid"; done; stop_wine_sessions' EXIT
+# Ctrl+C ends the run, not only the step it interrupts (ninja and ctest
+# exit on it normally, and the script would go on).
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Each build's Windows suite runs under Wine in a session and a Wine folder
 # of its own (prefix, ports, X server; screenshots too), so that the two

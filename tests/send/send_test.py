@@ -29,12 +29,16 @@ CARDS = "".join(f"BEGIN:VCARD\r\nVERSION:3.0\r\nFN:{name}\r\nTEL:{tel}\r\nEND:VC
                 for name, tel in (("张伟", "13812345678"), ("Li Na", "010-62345678"), ("王芳", "021-5555")))
 failures = []
 NATIVE_BUILD = None
+# Every helper started, so that none outlives the test: not when a case
+# raises, nor when the test is ended (each helper runs in a session of its own).
+helpers = []
 
 
 def start(*command):
     """A helper that prints a ready line before it serves."""
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                start_new_session=True)
+    helpers.append(process)
     line = process.stdout.readline()
     if " ready " not in line:
         process.kill()
@@ -274,9 +278,15 @@ def main():
     # The book and the logs of send.sh in this run's folder: the two Windows
     # builds' runs may go at once.
     os.environ["IMEX_SEND_WORK"] = os.path.join(work, "send-work")
+    for stop_signal in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(stop_signal, lambda number, frame: sys.exit(128 + number))
     try:
         globals()[options.part](options, work)
     finally:
+        for helper in helpers:
+            if helper.poll() is None:
+                helper.kill()
+                helper.wait()
         shutil.rmtree(work, ignore_errors=True)
     print("\n".join(["FAIL: " + f for f in failures] + [f"{options.part}: {'FAIL' if failures else 'PASS'}"]))
     return 1 if failures else 0
