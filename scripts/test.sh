@@ -230,8 +230,7 @@ say "native tests under AddressSanitizer and UBSan: in the background once built
         echo "native-asan build failed"
     fi
 ) >"$logs/native-asan-tests.log" 2>&1 &
-asan_pid=$!
-suite_pids+=("$asan_pid")
+suite_pids+=($!)
 for pid in "${suite_pids[@]}"; do wait "$pid"; done
 suite_pids=()
 stop_wine_sessions
